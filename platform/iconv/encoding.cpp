@@ -1,0 +1,67 @@
+#include "platform/encoding.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace platform {
+namespace {
+
+// Owns one iconv conversion descriptor.
+class Converter {
+public:
+    Converter(const char* fromCode, const char* toCode) : cd_(iconv_open(toCode, fromCode)) {}
+    ~Converter() {
+        if (valid()) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+}  // namespace
+
+Conversion convertEncoding(std::string_view input, const char* fromCode, const char* toCode) {
+    Conversion result;
+    Converter converter(fromCode, toCode);
+    if (!converter.valid()) return result;
+
+    // Every conversion used here at most doubles the size (plus a few bytes of
+    // state or byte-order mark); the buffer still grows on E2BIG to be safe.
+    std::string out(input.size() * 2 + 16, '\0');
+    // GNU libiconv declares the input as const char**, glibc as char**.
+    char* in = const_cast<char*>(input.data());
+    std::size_t inLeft = input.size();
+    std::size_t used = 0;
+    for (bool flushing = false;;) {
+        char* outPtr = out.data() + used;
+        std::size_t outLeft = out.size() - used;
+        const std::size_t rc = flushing ? iconv(converter.get(), nullptr, nullptr, &outPtr, &outLeft)
+                                        : iconv(converter.get(), &in, &inLeft, &outPtr, &outLeft);
+        used = static_cast<std::size_t>(outPtr - out.data());
+        if (rc != static_cast<std::size_t>(-1)) {
+            if (flushing) break;
+            flushing = true;  // emit any shift state the target needs
+            continue;
+        }
+        if (errno != E2BIG) {  // EILSEQ or EINVAL: nothing of the input counts
+            result.errorOffset = static_cast<std::size_t>(in - input.data());
+            return result;
+        }
+        out.resize(out.size() * 2);
+    }
+    out.resize(used);
+    result.bytes = std::move(out);
+    result.ok = true;
+    return result;
+}
+
+std::string gb18030ToUtf8(std::string_view gb18030) { return convertEncoding(gb18030, "GB18030", "UTF-8").bytes; }
+
+std::string utf8ToGb18030(std::string_view utf8) { return convertEncoding(utf8, "UTF-8", "GB18030").bytes; }
+
+}  // namespace platform

@@ -1,0 +1,127 @@
+#include "release/text_ops.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace release {
+namespace {
+
+using Size = std::string_view::size_type;
+
+// A byte of 0x80 or more leads a two-byte unit.
+constexpr Size unitWidth(unsigned char lead) { return lead >= 0x80 ? 2 : 1; }
+
+constexpr unsigned char asciiLower(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
+
+bool equalAt(std::string_view text, Size at, std::string_view needle, bool ignoreCase) {
+    if (!ignoreCase) return std::memcmp(text.data() + at, needle.data(), needle.size()) == 0;
+    for (Size i = 0; i < needle.size(); ++i)
+        if (asciiLower(static_cast<unsigned char>(text[at + i])) != asciiLower(static_cast<unsigned char>(needle[i])))
+            return false;
+    return true;
+}
+
+// True when the eight bytes at p are all below 0x80, i.e. eight one-byte units.
+bool eightAscii(const char* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080ull) == 0;
+}
+
+// Moves a unit-start cursor forward until it is at or past target, skipping
+// runs of ASCII eight bytes at a time.
+Size advanceUnits(std::string_view text, Size cursor, Size target) {
+    while (cursor < target) {
+        if (target - cursor >= 8 && eightAscii(text.data() + cursor))
+            cursor += 8;
+        else
+            cursor += unitWidth(static_cast<unsigned char>(text[cursor]));
+    }
+    return cursor;
+}
+
+// Offset of the first unit start at or after from whose bytes equal needle.
+// from must be a unit start; needle must not be empty.
+Size findUnitMatch(std::string_view text, Size from, std::string_view needle, bool ignoreCase) {
+    const Size n = needle.size();
+    if (ignoreCase) {
+        for (Size at = from; at < text.size() && text.size() - at >= n;
+             at += unitWidth(static_cast<unsigned char>(text[at])))
+            if (equalAt(text, at, needle, true)) return at;
+        return std::string_view::npos;
+    }
+    // Case-sensitive: let memchr find candidates for the first byte and keep a
+    // unit-start cursor trailing behind to reject candidates inside a unit.
+    Size cursor = from;
+    while (cursor < text.size() && text.size() - cursor >= n) {
+        const void* hit = std::memchr(text.data() + cursor, needle[0], text.size() - cursor - n + 1);
+        if (hit == nullptr) return std::string_view::npos;
+        const Size candidate = static_cast<const char*>(hit) - text.data();
+        cursor = advanceUnits(text, cursor, candidate);
+        if (cursor != candidate) continue;  // the candidate was a trail byte
+        if (equalAt(text, candidate, needle, false)) return candidate;
+        cursor += unitWidth(static_cast<unsigned char>(text[cursor]));
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
+Position findText(std::string_view text, std::string_view needle, Position start, bool ignoreCase) {
+    const Size skip = start > 1 ? static_cast<Size>(start) - 1 : 0;
+    if (skip >= text.size()) return NOT_FOUND;  // nothing left to search
+    if (needle.empty()) return 1;
+    const Size at = findUnitMatch(text, skip, needle, ignoreCase);
+    return at == std::string_view::npos ? NOT_FOUND : static_cast<Position>(at + 1);
+}
+
+Text midText(std::string_view text, Position start, Position length) {
+    const std::int64_t p = std::int64_t{start} - 1;
+    if (p < 0 || p >= static_cast<std::int64_t>(text.size()) || length <= 0) return {};
+    return Text(text.substr(static_cast<Size>(p), static_cast<Size>(length)));
+}
+
+Position textLength(std::string_view text) { return static_cast<Position>(text.size()); }
+
+Text replaceAll(std::string_view text, std::string_view sought, std::string_view replacement) {
+    if (text.empty() || sought.empty()) return Text(text);
+    Text out;
+    out.reserve(text.size());
+    Size at = 0;
+    while (text.size() - at >= sought.size()) {
+        if (std::memcmp(text.data() + at, sought.data(), sought.size()) == 0) {
+            out += replacement;
+            at += sought.size();
+        } else {
+            const Size width = std::min(unitWidth(static_cast<unsigned char>(text[at])), text.size() - at);
+            out.append(text, at, width);
+            at += width;
+        }
+    }
+    out.append(text, at);
+    return out;
+}
+
+Text concatText(std::initializer_list<std::string_view> parts) {
+    Size total = 0;
+    for (std::string_view part : parts) total += part.size();
+    Text out;
+    out.reserve(total);
+    for (std::string_view part : parts) out += part;
+    return out;
+}
+
+Text bytesToText(std::string_view bytes) { return Text(bytes.substr(0, bytes.find('\0'))); }
+
+Text textBetween(std::string_view text, std::string_view left, std::string_view right, Position start,
+                 bool ignoreCase) {
+    const Text l = replaceAll(left, QUOTE_PLACEHOLDER, "\"");
+    const Text r = replaceAll(right, QUOTE_PLACEHOLDER, "\"");
+    Position p = findText(text, l, start, ignoreCase);
+    if (p != NOT_FOUND) p += textLength(l);
+    const Position q = findText(text, r, p, ignoreCase);
+    if (p == NOT_FOUND || q == NOT_FOUND) return {};
+    return midText(text, p, q - p);
+}
+
+}  // namespace release
