@@ -42,6 +42,12 @@ struct FontDescriptionDeleter {
 struct WidgetDestroyer {
     void operator()(GtkWidget* p) const { gtk_widget_destroy(p); }
 };
+struct SourceDestroyer {
+    void operator()(GSource* p) const {
+        g_source_destroy(p);
+        g_source_unref(p);
+    }
+};
 
 struct Control {
     std::string name;  // GB18030, as the caller knows it
@@ -57,14 +63,15 @@ struct Window {
 };
 
 // The interface has no window handle, so these are the backend's own.
-// g_window is touched on the interface thread only; the atomics are what other
-// threads share with it, and they are trivially destructible, so a fade thread
+// g_window is touched on the interface thread only; the atomics are all that
+// other threads touch, and they are trivially destructible, so a fade thread
 // still running while the process exits never meets a destroyed object.
 Window* g_window = nullptr;
 std::atomic<int> g_newestAlpha{255};
 std::atomic<bool> g_alphaPending{false};
-std::atomic<bool> g_ending{false};
+std::atomic<bool> g_endClaimed{false};  // the first endProgram decides the exit code
 std::atomic<int> g_exitCode{0};
+std::atomic<bool> g_ending{false};  // set after g_exitCode holds the code
 
 std::string utf8(std::string_view gb18030) { return gb18030ToUtf8(gb18030); }
 
@@ -156,11 +163,6 @@ void onClicked(GtkButton*, gpointer data) {
     if (g_window && g_window->events->clicked) g_window->events->clicked(control->name);
 }
 
-gboolean quitLoop(gpointer) {
-    gtk_main_quit();
-    return G_SOURCE_REMOVE;
-}
-
 gboolean onDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
     const auto* window = static_cast<const Window*>(data);
     const bool accept = !window->events->closeRequested || window->events->closeRequested();
@@ -168,14 +170,30 @@ gboolean onDeleteEvent(GtkWidget*, GdkEvent*, gpointer data) {
     return TRUE;  // the window goes when the loop ends, not before
 }
 
-gboolean applyNewestAlpha(gpointer) {
-    // Clear the flag before reading: a value stored after this read schedules
-    // another call, so the newest value is always applied.
-    g_alphaPending.store(false);
-    const int alpha = g_newestAlpha.load();
-    if (g_window) gtk_widget_set_opacity(g_window->toplevel.get(), alpha / 255.0);
-    return G_SOURCE_REMOVE;
+// Other threads reach the interface thread through one main-loop source that
+// the window owns: they store into the atomics and wake the loop, which
+// allocates nothing. (A GSource made on a fade thread and freed on this one
+// would be synchronised only inside GLib, where ThreadSanitizer cannot see it.)
+bool crossThreadWork() { return g_alphaPending.load() || g_ending.load(); }
+
+gboolean prepareCrossThreadWork(GSource*, gint* timeout) {
+    *timeout = -1;
+    return crossThreadWork();
 }
+
+gboolean checkCrossThreadWork(GSource*) { return crossThreadWork(); }
+
+gboolean doCrossThreadWork(GSource*, GSourceFunc, gpointer) {
+    // Clear the flag before reading: a value stored after the read sets it
+    // again, so the newest value is always applied.
+    if (g_alphaPending.exchange(false) && g_window)
+        gtk_widget_set_opacity(g_window->toplevel.get(), g_newestAlpha.load() / 255.0);
+    if (g_ending.load()) gtk_main_quit();
+    return G_SOURCE_CONTINUE;
+}
+
+GSourceFuncs crossThreadWorkFuncs = {prepareCrossThreadWork, checkCrossThreadWork, doCrossThreadWork, nullptr,
+                                     nullptr, nullptr};
 
 }  // namespace
 
@@ -217,6 +235,10 @@ int runWindow(const WindowSpec& spec, const WindowEvents& events) {
     // Transparent until the caller's fade says otherwise. Set after realizing:
     // GTK does not carry an opacity set earlier over to the new X window.
     gtk_widget_set_opacity(window.toplevel.get(), 0.0);
+    gdk_display_flush(gdk_display_get_default());  // the window exists before `created` runs
+
+    const std::unique_ptr<GSource, SourceDestroyer> crossThread{g_source_new(&crossThreadWorkFuncs, sizeof(GSource))};
+    g_source_attach(crossThread.get(), nullptr);
 
     g_window = &window;
     if (events.created) events.created();
@@ -241,17 +263,18 @@ void setCaption(std::string_view controlName, std::string_view caption) {
 }
 
 // The fades call this up to a thousand times a second from their own threads.
-// Only the newest value matters, so it is stored and at most one main-loop
-// callback is pending to apply it, rather than a queue of stale ones.
+// Only the newest value matters, so it is stored and the interface thread is
+// woken once to apply whatever is newest by then, rather than queueing stale ones.
 void setWindowOpacity(int alpha) {
     g_newestAlpha.store(alpha < 0 || alpha > 255 ? 255 : alpha);
-    if (!g_alphaPending.exchange(true)) g_idle_add_full(G_PRIORITY_DEFAULT, applyNewestAlpha, nullptr, nullptr);
+    if (!g_alphaPending.exchange(true)) g_main_context_wakeup(nullptr);
 }
 
 void endProgram(int exitCode) {
-    if (g_ending.exchange(true)) return;  // the first request decides the exit code
+    if (g_endClaimed.exchange(true)) return;
     g_exitCode.store(exitCode);
-    g_idle_add_full(G_PRIORITY_DEFAULT, quitLoop, nullptr, nullptr);
+    g_ending.store(true);
+    g_main_context_wakeup(nullptr);
 }
 
 }  // namespace platform
