@@ -23,6 +23,14 @@ private:
     iconv_t cd_;
 };
 
+// glibc declares iconv's input as char**, GNU libiconv (built with
+// ICONV_CONST=const) as const char**: this converts to whichever it is.
+struct InputBuffer {
+    char** pointer;
+    operator char**() const { return pointer; }
+    operator const char**() const { return const_cast<const char**>(pointer); }
+};
+
 }  // namespace
 
 Conversion convertEncoding(std::string_view input, const char* fromCode, const char* toCode) {
@@ -33,15 +41,14 @@ Conversion convertEncoding(std::string_view input, const char* fromCode, const c
     // Every conversion used here at most doubles the size (plus a few bytes of
     // state or byte-order mark); the buffer still grows on E2BIG to be safe.
     std::string out(input.size() * 2 + 16, '\0');
-    // GNU libiconv declares the input as const char**, glibc as char**.
-    char* in = const_cast<char*>(input.data());
+    char* in = const_cast<char*>(input.data());  // iconv only reads through it
     std::size_t inLeft = input.size();
     std::size_t used = 0;
     for (bool flushing = false;;) {
         char* outPtr = out.data() + used;
         std::size_t outLeft = out.size() - used;
         const std::size_t rc = flushing ? iconv(converter.get(), nullptr, nullptr, &outPtr, &outLeft)
-                                        : iconv(converter.get(), &in, &inLeft, &outPtr, &outLeft);
+                                        : iconv(converter.get(), InputBuffer{&in}, &inLeft, &outPtr, &outLeft);
         used = static_cast<std::size_t>(outPtr - out.data());
         if (rc != static_cast<std::size_t>(-1)) {
             if (flushing) break;
