@@ -3,6 +3,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/fine_timer.h"
 #include "platform/shell.h"
 
 namespace app {
@@ -37,6 +38,7 @@ bool onCloseRequested() {
 }
 
 void fadeIn() {
+    const platform::FineTimer fineTimer;  // 1 ms sleeps, not a default Windows tick of 15.6 ms
     for (int i = 1; i <= FADE_STEPS; ++i) {
         platform::setWindowOpacity(i);
         std::this_thread::sleep_for(FADE_STEP_DELAY);
@@ -44,6 +46,7 @@ void fadeIn() {
 }
 
 void fadeOutAndExit() {
+    const platform::FineTimer fineTimer;
     for (int i = 1; i <= FADE_STEPS; ++i) {
         platform::setWindowOpacity(255 - i);
         std::this_thread::sleep_for(FADE_STEP_DELAY);
