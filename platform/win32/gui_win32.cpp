@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "platform/gui.h"
@@ -109,16 +110,20 @@ RECT scaledWindowRect(const Rect& place, int dpi) {
 }
 
 // Places every control and gives it the font for the window's current DPI.
+// The fonts they had are deleted only once no control uses them any more.
 void layOut(WindowState& state) {
-    state.defaultFont = messageFont(state.dpi);
+    Font defaultFont = messageFont(state.dpi);
+    std::vector<Font> previous;
     for (Control& control : state.controls) {
         const Rect& place = control.spec->place;
-        control.font = control.spec->font ? createFont(*control.spec->font, state.dpi) : Font();
+        Font font = control.spec->font ? createFont(*control.spec->font, state.dpi) : Font();
         SetWindowPos(control.handle, nullptr, scale(place.left, state.dpi), scale(place.top, state.dpi),
                      scale(place.width, state.dpi), scale(place.height, state.dpi), SWP_NOZORDER | SWP_NOACTIVATE);
-        HFONT font = control.font ? control.font.get() : state.defaultFont.get();
-        SendMessageW(control.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        HFONT handle = font ? font.get() : defaultFont.get();
+        SendMessageW(control.handle, WM_SETFONT, reinterpret_cast<WPARAM>(handle), TRUE);
+        previous.push_back(std::exchange(control.font, std::move(font)));
     }
+    previous.push_back(std::exchange(state.defaultFont, std::move(defaultFont)));
 }
 
 void createControls(HWND window, WindowState& state) {
