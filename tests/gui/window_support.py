@@ -260,9 +260,12 @@ class Updater:
         subprocess.run(["xdotool", "click", "1"], env=self.x.env(), check=True)
 
     def close(self, xid, count=1):
-        """Close requests as a window manager sends them (WM_DELETE_WINDOW)."""
+        """Close requests as a window manager sends them (WM_DELETE_WINDOW).
+
+        Returns the time just before sending: the updater cannot have seen them earlier."""
+        asked_at = time.monotonic()
         subprocess.run([self.config.probe, "close", hex(xid), str(count)], env=self.x.env(), check=True)
-        return time.monotonic()
+        return asked_at
 
     def screenshot(self, xid, png_path):
         ppm = os.path.join(self.tmp, "shot.ppm")
