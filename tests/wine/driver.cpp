@@ -5,11 +5,13 @@
 //
 //   driver wait (window|visible|opaque|gone) TIMEOUT_MS   state once the condition holds (exit 1 if it never does)
 //   driver state                                          the window and its controls
-//   driver trace (opaque|gone) TIMEOUT_MS                 the opacities seen, sampled every millisecond, until
-//                                                         the window is visible and opaque, or gone, or the time is up
+//   driver trace (opaque|gone) TIMEOUT_MS                 the opacities seen, sampled every millisecond, from the
+//                                                         window's appearance until it is visible and opaque, or
+//                                                         gone, or the time is up
 //   driver click CONTROL_ID                               BM_CLICK on a button
 //   driver close COUNT WAIT_MS                            as soon as the window exists (waiting up to WAIT_MS),
-//                                                         posts WM_CLOSE COUNT times, back to back
+//                                                         posts WM_CLOSE COUNT times, back to back, then traces
+//                                                         the opacities until the window is gone
 //   driver get URL CONNECT_MS TOTAL_MS MAX_BYTES OUT_FILE platform::httpGet, the body written to OUT_FILE
 #include <windows.h>
 #include <shellapi.h>
@@ -135,30 +137,34 @@ int wait(const std::wstring& condition, int timeoutMs) {
     }
 }
 
-// Successive distinct opacities, as often as the scheduler lets us look.
-int trace(const std::wstring& until, int timeoutMs) {
+// Successive distinct opacities, as often as the scheduler lets us look: from
+// the window's appearance until it is visible and opaque, or until it is gone.
+std::string traceJson(const std::wstring& until, int timeoutMs) {
     timeBeginPeriod(1);
     const auto start = Clock::now();
     const auto deadline = start + std::chrono::milliseconds(timeoutMs);
     std::vector<int> seen;
+    bool appeared = false;
     bool gone = false;
     while (Clock::now() < deadline) {
         HWND window = findWindow();
-        if (!window) {
+        if (!window && (appeared || until == L"gone")) {
             gone = true;
             break;
         }
-        const int alpha = alphaOf(window);
-        if (seen.empty() || seen.back() != alpha) seen.push_back(alpha);
-        if (until == L"opaque" && alpha == 255 && IsWindowVisible(window)) break;
+        if (window) {
+            appeared = true;
+            const int alpha = alphaOf(window);
+            if (seen.empty() || seen.back() != alpha) seen.push_back(alpha);
+            if (until == L"opaque" && alpha == 255 && IsWindowVisible(window)) break;
+        }
         Sleep(1);
     }
     timeEndPeriod(1);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     std::string out = "{\"alphas\": [";
     for (std::size_t i = 0; i < seen.size(); ++i) out += (i ? ", " : "") + std::to_string(seen[i]);
-    print(out + "], \"gone\": " + (gone ? "true" : "false") + ", \"ms\": " + std::to_string(ms) + "}");
-    return 0;
+    return out + "], \"gone\": " + (gone ? "true" : "false") + ", \"ms\": " + std::to_string(ms) + "}";
 }
 
 int clickButton(int id) {
@@ -179,7 +185,9 @@ int postClose(int count, int waitMs) {
     if (!window) return 1;
     const int alpha = alphaOf(window);
     for (int i = 0; i < count; ++i) PostMessageW(window, WM_CLOSE, 0, 0);
-    print("{\"alpha_at_close\": " + std::to_string(alpha) + "}");
+    // Followed from here, not by a second driver: the fade-out may be over
+    // before another Wine program has started.
+    print("{\"alpha_at_close\": " + std::to_string(alpha) + ", \"trace\": " + traceJson(L"gone", 30000) + "}");
     return 0;
 }
 
@@ -224,7 +232,7 @@ int main() {
     try {
         if (command == L"wait" && args.size() == 4) return wait(args[2], std::stoi(args[3]));
         if (command == L"state") return print(stateJson(findWindow())), 0;
-        if (command == L"trace" && args.size() == 4) return trace(args[2], std::stoi(args[3]));
+        if (command == L"trace" && args.size() == 4) return print(traceJson(args[2], std::stoi(args[3]))), 0;
         if (command == L"click" && args.size() == 3) return clickButton(std::stoi(args[2]));
         if (command == L"close" && args.size() == 4) return postClose(std::stoi(args[2]), std::stoi(args[3]));
         if (command == L"get" && args.size() == 7) return get(args);
