@@ -1,5 +1,7 @@
 #include "release/release_page_reader.h"
 
+#include <algorithm>
+
 #include "platform/encoding.h"
 #include "platform/http.h"
 
@@ -14,10 +16,17 @@ Text rawLink(std::string_view pageText, std::string_view marker) {
     return concatText({midText(pageText, a, c - a), LINK_SENTINEL});
 }
 
+// bytesToText of the converted page, keeping its buffer: a page of megabytes
+// is not copied a second time.
+Text pageTextOf(Text&& converted) {
+    converted.resize(std::min(converted.find('\0'), converted.size()));
+    return std::move(converted);
+}
+
 }  // namespace
 
 void extractReleaseInfo(std::string_view body, ReleaseInfo& info) {
-    info.pageText = bytesToText(platform::convertEncoding(body, PAGE_ENCODING, TEXT_ENCODING).bytes);
+    info.pageText = pageTextOf(platform::convertEncoding(body, PAGE_ENCODING, TEXT_ENCODING).bytes);
     info.link1Raw = rawLink(info.pageText, LINK1_MARKER);
     info.link2Raw = rawLink(info.pageText, LINK2_MARKER);
     info.download1Url = textBetween(info.link1Raw, LINK1_MARKER, LINK_SENTINEL, 0, false);

@@ -1,6 +1,8 @@
 #include "release/text_ops.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace release {
@@ -21,12 +23,14 @@ bool equalAt(std::string_view text, Size at, std::string_view needle, bool ignor
     return true;
 }
 
-// True when the eight bytes at p are all below 0x80, i.e. eight one-byte units.
-bool eightAscii(const char* p) {
+std::uint64_t load(const char* p) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    return (word & 0x8080808080808080ull) == 0;
+    return word;
 }
+
+// True when the eight bytes at p are all below 0x80, i.e. eight one-byte units.
+bool eightAscii(const char* p) { return (load(p) & 0x8080808080808080ull) == 0; }
 
 // Moves a unit-start cursor forward until it is at or past target, skipping
 // runs of ASCII eight bytes at a time.
@@ -40,28 +44,71 @@ Size advanceUnits(std::string_view text, Size cursor, Size target) {
     return cursor;
 }
 
+// Marks every zero byte of word with its high bit, exactly (no carries between bytes).
+constexpr std::uint64_t zeroBytes(std::uint64_t word) {
+    constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((word & low7) + low7) | word | low7);
+}
+
+constexpr std::uint64_t everyByte(unsigned char c) { return 0x0101010101010101ull * c; }
+
+// Index (0..7) in memory order of the byte that the lowest-addressed marked bit stands for.
+int firstMarkedByte(std::uint64_t marks) {
+    if constexpr (std::endian::native == std::endian::little) return std::countr_zero(marks) / 8;
+    else return std::countl_zero(marks) / 8;
+}
+
+std::uint64_t withoutFirstMarked(std::uint64_t marks) {
+    if constexpr (std::endian::native == std::endian::little) return marks & (marks - 1);
+    else return marks & ~(std::uint64_t{1} << (63 - std::countl_zero(marks)));
+}
+
 // Offset of the first unit start at or after from whose bytes equal needle.
 // from must be a unit start; needle must not be empty.
+//
+// Candidates come from a byte search that ignores units; a unit-start cursor
+// trails behind and rejects a candidate that begins inside a unit. The cursor
+// only ever moves forward, so the whole stays linear.
 Size findUnitMatch(std::string_view text, Size from, std::string_view needle, bool ignoreCase) {
     const Size n = needle.size();
-    if (ignoreCase) {
-        for (Size at = from; at < text.size() && text.size() - at >= n;
-             at += unitWidth(static_cast<unsigned char>(text[at])))
-            if (equalAt(text, at, needle, true)) return at;
+    if (text.size() - from < n) return std::string_view::npos;
+    const Size lastStart = text.size() - n;  // the last offset where the needle still fits
+    const char* data = text.data();
+    Size cursor = from;
+    auto atUnitStart = [&](Size candidate) {
+        cursor = advanceUnits(text, cursor, candidate);
+        return cursor == candidate;
+    };
+
+    if (n == 1 && !ignoreCase) {
+        for (Size at = from; at <= lastStart;) {
+            const void* hit = std::memchr(data + at, needle[0], lastStart - at + 1);
+            if (hit == nullptr) break;
+            const Size candidate = static_cast<Size>(static_cast<const char*>(hit) - data);
+            if (atUnitStart(candidate)) return candidate;
+            at = candidate + 1;
+        }
         return std::string_view::npos;
     }
-    // Case-sensitive: let memchr find candidates for the first byte and keep a
-    // unit-start cursor trailing behind to reject candidates inside a unit.
-    Size cursor = from;
-    while (cursor < text.size() && text.size() - cursor >= n) {
-        const void* hit = std::memchr(text.data() + cursor, needle[0], text.size() - cursor - n + 1);
-        if (hit == nullptr) return std::string_view::npos;
-        const Size candidate = static_cast<const char*>(hit) - text.data();
-        cursor = advanceUnits(text, cursor, candidate);
-        if (cursor != candidate) continue;  // the candidate was a trail byte
-        if (equalAt(text, candidate, needle, false)) return candidate;
-        cursor += unitWidth(static_cast<unsigned char>(text[cursor]));
+
+    Size at = from;
+    if (!ignoreCase) {
+        // Eight offsets at a time: a candidate has the needle's first byte at
+        // its offset and the needle's last byte n - 1 further on; together the
+        // two are rare even where each byte alone is common.
+        const std::uint64_t first = everyByte(static_cast<unsigned char>(needle.front()));
+        const std::uint64_t last = everyByte(static_cast<unsigned char>(needle.back()));
+        for (; lastStart - at >= 8; at += 8) {
+            std::uint64_t marks = zeroBytes(load(data + at) ^ first) & zeroBytes(load(data + at + n - 1) ^ last);
+            for (; marks != 0; marks = withoutFirstMarked(marks)) {
+                const Size candidate = at + static_cast<Size>(firstMarkedByte(marks));
+                if (std::memcmp(data + candidate + 1, needle.data() + 1, n - 2) == 0 && atUnitStart(candidate))
+                    return candidate;
+            }
+        }
     }
+    for (; at <= lastStart; ++at)
+        if (equalAt(text, at, needle, ignoreCase) && atUnitStart(at)) return at;
     return std::string_view::npos;
 }
 
