@@ -4,7 +4,8 @@
 Serves the release page at /p/download-orvelline-2016-chn and a small file for
 each download address. Every occurrence of 127.0.0.1:47613 in the page (the
 address that test and demo builds have built in) is rewritten to the address
-the server really listens on.
+the server really listens on (unless --keep-addresses: then the page is served
+byte for byte as the file holds it).
 
 --mode changes how the release page is answered, so a window test can meet a
 broken server; the same behaviours are reachable at /fault/<mode> whatever
@@ -154,9 +155,10 @@ class ReleaseServer(socketserver.ThreadingTCPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, port, page_file, mode, log_file):
+    def __init__(self, port, page_file, mode, log_file, keep_addresses=False):
         super().__init__(("127.0.0.1", port), Handler)
         self.page_file = page_file
+        self.keep_addresses = keep_addresses
         self.mode = mode
         self.log_file = log_file
         self.lock = threading.Lock()
@@ -165,6 +167,8 @@ class ReleaseServer(socketserver.ThreadingTCPServer):
     def page(self):
         with open(self.page_file, "rb") as f:
             data = f.read()
+        if self.keep_addresses:
+            return data
         return data.replace(BUILT_IN_HOST, b"127.0.0.1:%d" % self.server_address[1])
 
     def record(self, request_line, headers):
@@ -181,9 +185,11 @@ def main():
     parser.add_argument("--page", default=DEFAULT_PAGE, help="file served as the release page")
     parser.add_argument("--mode", default="normal", choices=MODES)
     parser.add_argument("--log", help="append each request here as a JSON line")
+    parser.add_argument("--keep-addresses", action="store_true",
+                        help="serve the page as the file holds it, without rewriting 127.0.0.1:47613")
     args = parser.parse_args()
 
-    server = ReleaseServer(args.port, args.page, args.mode, args.log)
+    server = ReleaseServer(args.port, args.page, args.mode, args.log, args.keep_addresses)
     port = server.server_address[1]
     if args.port_file:
         tmp = args.port_file + ".tmp"

@@ -1,0 +1,273 @@
+#!/usr/bin/env python3
+"""release-check's sources, fields, report and exit codes.
+
+  release_check_test.py --release-check PATH --prefix DOWNLOAD_URL_PREFIX [--builtin-port PORT]
+
+Without --builtin-port every case uses files, standard input or a release
+server on a free port. With it, only the cases without SOURCE run: they need
+the server on the build's own loopback port, where the built-in address points.
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from server_fixture import ReleaseServer, closed_port
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SAMPLE_PAGE = os.path.join(HERE, os.pardir, "support", "sample_release_page.html")
+SAMPLE_PREFIX = b"http://127.0.0.1:47613/KALMERDINE_"
+MIRROR = b"http://127.0.0.1:47613/mirror/KALMERDINE_7.14.zip"
+SENTINEL = "后文本".encode("gb18030")
+FIELDS = ("pageText", "link1Raw", "link2Raw", "download1Url", "latestVersion", "download2Url")
+
+ARGS = None  # set by main()
+
+
+def run(args, stdin=b"", cwd=None):
+    result = subprocess.run([ARGS.release_check] + args, input=stdin, capture_output=True, timeout=60, cwd=cwd)
+    return result.returncode, result.stdout, result.stderr
+
+
+class Pages:
+    """Page bodies whose first address carries this build's prefix."""
+
+    def __init__(self, directory):
+        self.dir = directory
+        with open(SAMPLE_PAGE, "rb") as f:
+            self.sample = f.read()
+        self.prefix = ARGS.prefix.encode()
+        self.good = self.sample.replace(SAMPLE_PREFIX, self.prefix, 1)
+        self.first_url = self.prefix + b"7.14.zip?update=21"
+
+    def write(self, name, body):
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(body)
+        return path
+
+
+class ReleaseCheckTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory(prefix="release-check-test-")
+        cls.pages = Pages(cls.tmp.name)
+        cls.good_file = cls.pages.write("good.html", cls.pages.good)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def expected_fields(self, body):
+        """Every field of a good page, GB18030, as the updater derives it."""
+        p = self.pages
+        d1 = body.split(b'var link1 = "', 1)[1].split(b'";\r', 1)[0]
+        d2 = body.split(b'var link2 = "', 1)[1].split(b'";\r', 1)[0]
+        version = d1.split(p.prefix, 1)[1].split(b".zip?update=21", 1)[0]
+        gb = lambda b: b.decode("utf-8").encode("gb18030")
+        return {
+            "pageText": gb(body),
+            "link1Raw": b'var link1 = "' + gb(d1) + SENTINEL,
+            "link2Raw": b'var link2 = "' + gb(d2) + SENTINEL,
+            "download1Url": gb(d1),
+            "latestVersion": gb(version),
+            "download2Url": gb(d2),
+        }
+
+    def assertUsageError(self, args, stdin=b"", cwd=None):
+        code, out, err = run(args, stdin, cwd)
+        self.assertEqual(code, 2, err)
+        self.assertEqual(out, b"")
+        self.assertTrue(err.startswith(b"release-check: "), err)
+        self.assertEqual(err.count(b"\n"), 1, err)  # one line
+        return err
+
+    # ------------------------------------------------------------ sources
+
+    def test_file_report(self):
+        code, out, err = run([self.good_file])
+        self.assertEqual(code, 0, out + err)
+        report = out.decode("utf-8")
+        self.assertIn("latest version: 7.14\n", report)
+        self.assertIn("download 1:     " + self.pages.first_url.decode() + "\n", report)
+        self.assertIn("download 2:     " + MIRROR.decode() + "\n", report)
+        self.assertNotIn("warning", report)
+        self.assertEqual(err, b"")
+
+    def test_every_field_from_file_and_standard_input(self):
+        expected = self.expected_fields(self.pages.good)
+        for name in FIELDS:
+            for source, stdin in ((self.good_file, b""), ("-", self.pages.good)):
+                with self.subTest(field=name, source=source):
+                    code, out, err = run(["--field", name, source], stdin)
+                    self.assertEqual(code, 0, err)
+                    self.assertEqual(out, expected[name])
+                    self.assertEqual(err, b"")
+
+    def test_field_after_source(self):
+        code, out, _ = run([self.good_file, "--field", "latestVersion"])
+        self.assertEqual((code, out), (0, b"7.14"))
+
+    def test_non_ascii_version_printed_in_gb18030_and_reported_in_utf8(self):
+        body = self.pages.good.replace(b"7.14.zip?update=21", "7.14测试版.zip?update=21".encode(), 1)
+        path = self.pages.write("chinese-version.html", body)
+        code, out, _ = run(["--field", "latestVersion", path])
+        self.assertEqual((code, out), (0, "7.14测试版".encode("gb18030")))
+        code, out, _ = run([path])
+        self.assertEqual(code, 0)
+        self.assertIn("latest version: 7.14测试版\n", out.decode("utf-8"))
+
+    def test_standard_input_is_read_as_bytes(self):
+        # CR LF must survive: without the CR no value would be found.
+        code, out, _ = run(["--field", "download1Url", "-"], self.pages.good)
+        self.assertEqual((code, out), (0, self.pages.first_url))
+
+    def test_file_that_cannot_seek(self):
+        # A pipe named as a file (as with a shell's <(...)) is read to its end.
+        read_end, write_end = os.pipe()
+        with os.fdopen(write_end, "wb") as w:
+            w.write(self.pages.good)  # a small page: it fits the pipe's buffer
+        with os.fdopen(read_end, "rb") as r:
+            result = subprocess.run([ARGS.release_check, "--field", "latestVersion", f"/dev/fd/{r.fileno()}"],
+                                    capture_output=True, timeout=60, pass_fds=(r.fileno(),))
+        self.assertEqual((result.returncode, result.stdout), (0, b"7.14"), result.stderr)
+
+    def test_double_dash_ends_options(self):
+        self.pages.write("-page.html", self.pages.good)
+        code, out, _ = run(["--field", "latestVersion", "--", "-page.html"], cwd=self.tmp.name)
+        self.assertEqual((code, out), (0, b"7.14"))
+
+    def test_http_source(self):
+        with ReleaseServer(page=self.good_file, keep_addresses=True) as server:
+            code, out, err = run([server.url()])
+            self.assertEqual(code, 0, out + err)
+            self.assertIn("latest version: 7.14\n", out.decode())
+            self.assertIn("source:         " + server.url(), out.decode())
+            code, out, _ = run(["--field", "latestVersion", server.url()])
+            self.assertEqual((code, out), (0, b"7.14"))
+            # An error page is searched like any page.
+            code, out, _ = run(["--field", "download1Url", server.url("/fault/status-404")])
+            self.assertEqual((code, out), (0, self.pages.first_url))
+            request = server.requests()[0]
+            self.assertEqual(request["request_line"], "GET /p/download-orvelline-2016-chn HTTP/1.0")
+            self.assertIn(["User-Agent", "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)"], request["headers"])
+
+    def test_http_source_refused(self):
+        sock, port = closed_port()
+        with sock:
+            code, out, err = run([f"http://127.0.0.1:{port}/p/download-orvelline-2016-chn"])
+        self.assertEqual(code, 1, err)
+        self.assertIn("page text:      (empty) no body: the request failed", out.decode())
+        code, out, _ = run(["--field", "latestVersion", f"http://127.0.0.1:{port}/"])
+        self.assertEqual((code, out), (1, b""))
+
+    # ------------------------------------------------------- usage errors
+
+    def test_usage_errors(self):
+        cases = [
+            ("UnknownOption", ["--bogus", self.good_file]),
+            ("UnknownShortOption", ["-x"]),
+            ("FieldWithoutName", ["--field"]),
+            ("UnknownField", ["--field", "version", self.good_file]),
+            ("FieldTwice", ["--field", "pageText", "--field", "latestVersion", self.good_file]),
+            ("TwoSources", [self.good_file, self.good_file]),
+            ("MissingFile", [os.path.join(self.tmp.name, "missing.html")]),
+            ("Directory", [self.tmp.name]),
+        ]
+        for name, args in cases:
+            with self.subTest(name):
+                self.assertUsageError(args)
+
+    def test_missing_file_names_it(self):
+        missing = os.path.join(self.tmp.name, "missing.html")
+        err = self.assertUsageError(["--field", "latestVersion", missing])
+        self.assertIn(missing.encode(), err)
+
+    def test_help(self):
+        code, out, err = run(["--help"])
+        self.assertEqual((code, err), (0, b""))
+        text = out.decode()
+        self.assertTrue(text.startswith("Usage: release-check [--field NAME] [SOURCE]\n"))
+        for word in FIELDS + ("http://", "standard input", "Exit status", "byte offset", "LF line ends"):
+            self.assertIn(word, text)
+
+    # ------------------------------------------------ broken pages: exit 1
+
+    def test_broken_pages(self):
+        p = self.pages
+        good = p.good
+        lf = good.replace(b"\r\n", b"\n")
+        bad_byte_at = good.index(b"<body>")
+        invalid = good[:bad_byte_at] + b"\xff" + good[bad_byte_at:]
+        zero_at = good.index(b"var link1")
+        cases = [
+            # name, body, text expected in the report, field checked, its value
+            ("LfLineEnds", lf, "the page has LF line ends", "download1Url", b""),
+            ("InvalidUtf8", invalid, f"not UTF-8 throughout: the first bad sequence is at byte offset {bad_byte_at}",
+             "pageText", b""),
+            ("CutInsideCharacter", good + "中".encode()[:2], f"ends inside a sequence at byte offset {len(good)}",
+             "latestVersion", b""),
+            ("ZeroByte", good[:zero_at] + b"\0" + good[zero_at:], f"zero byte at byte offset {zero_at}",
+             "download1Url", b""),
+            ("NoFirstMarker", good.replace(b"var link1", b"var linkA"), "the page has no 'var link1 = \"'",
+             "download2Url", MIRROR),
+            ("EmptyFirstValue", good.replace(p.first_url, b""), "the value after 'var link1 = \"' is empty",
+             "latestVersion", b""),
+            ("FirstAddressWithoutPrefix", good.replace(p.prefix, b"http://elsewhere.example/"),
+             "does not contain DOWNLOAD_URL_PREFIX", "download1Url",
+             b"http://elsewhere.example/7.14.zip?update=21"),
+            ("FirstAddressWithoutSuffix", good.replace(b".zip?update=21", b".zip"),
+             "has no DOWNLOAD_URL_SUFFIX '.zip?update=21'", "latestVersion", b""),
+            ("EmptyBody", b"", "no body", "pageText", b""),
+        ]
+        for name, body, reason, field, value in cases:
+            with self.subTest(name):
+                path = p.write(name + ".html", body)
+                code, out, err = run([path])
+                self.assertEqual(code, 1, out + err)
+                self.assertIn(reason, out.decode("utf-8"))
+                self.assertEqual(err, b"")
+                code, out, _ = run(["--field", field, path])
+                self.assertEqual((code, out), (1, value))
+
+    def test_warns_about_addresses_the_updater_would_not_open(self):
+        body = self.pages.good.replace(MIRROR, b"ftp://mirror.example/a b.zip")
+        code, out, _ = run([self.pages.write("ftp.html", body)])
+        self.assertEqual(code, 0)  # the fields are all there; the warning is for a person
+        self.assertIn("warning: the updater would not open download 2: it does not begin with http:// or https://",
+                      out.decode())
+        body = self.pages.good.replace(MIRROR, b'http://mirror.example/a"b.zip')
+        code, out, _ = run([self.pages.write("quote.html", body)])
+        self.assertIn("warning: the updater would not open download 2: it holds a double quote", out.decode())
+
+
+class BuiltInAddressTest(unittest.TestCase):
+    def test_no_source_fetches_the_built_in_page(self):
+        with ReleaseServer(port=ARGS.builtin_port) as server:
+            code, out, err = run([])
+            self.assertEqual(code, 0, out + err)
+            self.assertIn(f"source:         {server.url()} ", out.decode())
+            self.assertIn("latest version: 7.14\n", out.decode())
+            code, out, _ = run(["--field", "latestVersion"])
+            self.assertEqual((code, out), (0, b"7.14"))
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--release-check", required=True)
+    parser.add_argument("--prefix", required=True, help="the build's DOWNLOAD_URL_PREFIX")
+    parser.add_argument("--builtin-port", type=int)
+    ARGS = parser.parse_args()
+    ARGS.release_check = os.path.abspath(ARGS.release_check)
+    case = BuiltInAddressTest if ARGS.builtin_port else ReleaseCheckTest
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
