@@ -38,18 +38,19 @@ Conversion convertEncoding(std::string_view input, const char* fromCode, const c
     Converter converter(fromCode, toCode);
     if (!converter.valid()) return result;
 
-    // Every conversion used here at most doubles the size (plus a few bytes of
-    // state or byte-order mark); the buffer still grows on E2BIG to be safe.
-    std::string out(input.size() * 2 + 16, '\0');
+    // Converted through a small piece buffer and appended: only the bytes that
+    // come out are ever touched, not a zero-filled worst case of twice the input.
+    std::string out;
+    out.reserve(input.size() + input.size() / 4 + 16);
+    char piece[64 * 1024];
     char* in = const_cast<char*>(input.data());  // iconv only reads through it
     std::size_t inLeft = input.size();
-    std::size_t used = 0;
     for (bool flushing = false;;) {
-        char* outPtr = out.data() + used;
-        std::size_t outLeft = out.size() - used;
+        char* outPtr = piece;
+        std::size_t outLeft = sizeof piece;
         const std::size_t rc = flushing ? iconv(converter.get(), nullptr, nullptr, &outPtr, &outLeft)
                                         : iconv(converter.get(), InputBuffer{&in}, &inLeft, &outPtr, &outLeft);
-        used = static_cast<std::size_t>(outPtr - out.data());
+        out.append(piece, static_cast<std::size_t>(outPtr - piece));
         if (rc != static_cast<std::size_t>(-1)) {
             if (flushing) break;
             flushing = true;  // emit any shift state the target needs
@@ -59,9 +60,7 @@ Conversion convertEncoding(std::string_view input, const char* fromCode, const c
             result.errorOffset = static_cast<std::size_t>(in - input.data());
             return result;
         }
-        out.resize(out.size() * 2);
     }
-    out.resize(used);
     result.bytes = std::move(out);
     result.ok = true;
     return result;
