@@ -18,6 +18,7 @@ import tempfile
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
+WINE_FONTS = "/usr/share/wine/fonts"  # fonts-wine
 CJK_FACE = "WenQuanYi Micro Hei"  # fonts-wqy-microhei
 CJK_FILE = "wqy-microhei.ttc"
 
@@ -97,6 +98,13 @@ def prepare(template):
                    timeout=600)
     subprocess.run([WINESERVER, "-w"], env=env, timeout=600)
     import_registry(partial, registry_text())
+    # Debian's Wine does not find its own fonts where it looks for them, but it
+    # reads Windows' font folder: Marlett draws the title bar's buttons. (Its
+    # Tahoma stays out: the stand-in fontconfig gives has the CJK glyphs that
+    # the title needs, which Tahoma Bold would not get through font linking.)
+    marlett = os.path.join(WINE_FONTS, "marlett.ttf")
+    if os.path.exists(marlett):
+        shutil.copy(marlett, os.path.join(partial, "drive_c", "windows", "Fonts"))
     subprocess.run([WINESERVER, "-w"], env=env, timeout=600)
     if not os.path.exists(os.path.join(partial, "system.reg")):
         raise RuntimeError("wineboot made no prefix")
