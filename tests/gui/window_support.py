@@ -184,7 +184,8 @@ class Updater:
             GTK_MODULES=os.path.abspath(self.config.inspect_module),
             TESSMOOR_INSPECT_REPORT=self.report_path,
             GDK_BACKEND="x11",
-            NO_AT_BRIDGE="1")  # no accessibility bus here; GTK would wait for one
+            NO_AT_BRIDGE="1",  # no accessibility bus here; GTK would wait for one
+            G_DEBUG="fatal-criticals")  # GTK API misuse ends the run
         self.stderr_path = os.path.join(tmp, "stderr")
         self.stderr = open(self.stderr_path, "wb")
         self.stack.callback(self.stderr.close)

@@ -84,10 +84,11 @@ std::optional<std::string> bytesProperty(Display* d, Window w, Atom property) {
 // The current value; "none" when the property is absent (GTK's way of saying
 // fully opaque), "gone" when the window no longer exists.
 std::string opacityText(Display* d, Window w) {
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(d, w, &attributes)) return "gone";
     const auto value = cardinals(d, w, atom(d, "_NET_WM_WINDOW_OPACITY"));
-    return value && !value->empty() ? std::to_string(value->front()) : "none";
+    if (value && !value->empty()) return std::to_string(value->front());
+    // Asked only now: a window destroyed during the read fails this too.
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(d, w, &attributes) ? "none" : "gone";
 }
 
 struct Place {
