@@ -43,13 +43,13 @@ struct ComApartment {
 };
 
 struct Control {
-    const ControlSpec* spec;
+    const ControlSpec* definition;
     HWND handle = nullptr;
     Font font;  // empty for the platform default
 };
 
 struct WindowState {
-    const WindowSpec& spec;
+    const WindowSpec& definition;
     const WindowEvents& events;
     std::vector<Control> controls;
     Font defaultFont;  // the system's message font, for controls without a font of their own
@@ -115,8 +115,8 @@ void layOut(WindowState& state) {
     Font defaultFont = messageFont(state.dpi);
     std::vector<Font> previous;
     for (Control& control : state.controls) {
-        const Rect& place = control.spec->place;
-        Font font = control.spec->font ? createFont(*control.spec->font, state.dpi) : Font();
+        const Rect& place = control.definition->place;
+        Font font = control.definition->font ? createFont(*control.definition->font, state.dpi) : Font();
         SetWindowPos(control.handle, nullptr, scale(place.left, state.dpi), scale(place.top, state.dpi),
                      scale(place.width, state.dpi), scale(place.height, state.dpi), SWP_NOZORDER | SWP_NOACTIVATE);
         HFONT handle = font ? font.get() : defaultFont.get();
@@ -128,15 +128,15 @@ void layOut(WindowState& state) {
 
 void createControls(HWND window, WindowState& state) {
     int id = FIRST_CONTROL_ID;
-    for (const ControlSpec& spec : state.spec.controls) {
-        const bool label = spec.kind == ControlKind::TransparentLabel;
+    for (const ControlSpec& definition : state.definition.controls) {
+        const bool label = definition.kind == ControlKind::TransparentLabel;
         const DWORD style = WS_CHILD | WS_VISIBLE |
                             (label ? DWORD{SS_LEFTNOWORDWRAP | SS_NOPREFIX} : DWORD{WS_TABSTOP | BS_PUSHBUTTON});
-        const std::wstring caption = win32::widen(spec.caption);
+        const std::wstring caption = win32::widen(definition.caption);
         HWND handle = CreateWindowExW(0, label ? L"STATIC" : L"BUTTON", caption.c_str(), style, 0, 0, 0, 0, window,
                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id++)), GetModuleHandleW(nullptr),
                                       nullptr);
-        state.controls.push_back(Control{&spec, handle, {}});
+        state.controls.push_back(Control{&definition, handle, {}});
     }
     layOut(state);
 }
@@ -151,8 +151,8 @@ const Control* controlByHandle(const WindowState& state, HWND handle) {
 // through around it.
 LRESULT paintLabel(const Control& control, HDC dc) {
     SetBkMode(dc, TRANSPARENT);
-    if (control.spec->textColour) {
-        const Rgb& colour = *control.spec->textColour;
+    if (control.definition->textColour) {
+        const Rgb& colour = *control.definition->textColour;
         SetTextColor(dc, RGB(colour.red, colour.green, colour.blue));
     }
     return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
@@ -176,15 +176,15 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     switch (message) {
         case WM_CTLCOLORSTATIC: {
             const Control* control = controlByHandle(*state, reinterpret_cast<HWND>(lParam));
-            if (control && control->spec->kind == ControlKind::TransparentLabel)
+            if (control && control->definition->kind == ControlKind::TransparentLabel)
                 return paintLabel(*control, reinterpret_cast<HDC>(wParam));
             break;
         }
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED) {
                 const Control* control = controlByHandle(*state, reinterpret_cast<HWND>(lParam));
-                if (control && control->spec->kind == ControlKind::PushButton && state->events.clicked)
-                    state->events.clicked(control->spec->name);
+                if (control && control->definition->kind == ControlKind::PushButton && state->events.clicked)
+                    state->events.clicked(control->definition->name);
                 return 0;
             }
             break;
@@ -231,8 +231,8 @@ bool registerWindowClass() {
 }
 
 HWND createWindow(WindowState& state) {
-    const std::wstring caption = win32::widen(state.spec.caption);
-    const Rect& place = state.spec.place;
+    const std::wstring caption = win32::widen(state.definition.caption);
+    const Rect& place = state.definition.place;
     // Layered from the start and fully transparent until the fade-in raises it.
     // A fixed frame: no resizing, no maximising.
     HWND window = CreateWindowExW(WS_EX_LAYERED, WINDOW_CLASS, caption.c_str(),
@@ -252,13 +252,13 @@ HWND createWindow(WindowState& state) {
 
 }  // namespace
 
-int runWindow(const WindowSpec& spec, const WindowEvents& events) {
+int runWindow(const WindowSpec& definition, const WindowEvents& events) {
     interfaceThread.store(GetCurrentThreadId());
     const ComApartment com;  // the shell's open action may use COM
     INITCOMMONCONTROLSEX commonControls{sizeof commonControls, ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&commonControls);
 
-    WindowState state{spec, events, {}, {}, BASE_DPI, false, 0};
+    WindowState state{definition, events, {}, {}, BASE_DPI, false, 0};
     if (!registerWindowClass()) return 1;
     HWND window = createWindow(state);
     if (!window) return 1;
@@ -300,7 +300,7 @@ void setCaption(std::string_view controlName, std::string_view caption) {
     WindowState* state = window ? stateOf(window) : nullptr;
     if (!state) return;
     for (const Control& control : state->controls) {
-        if (control.spec->name != controlName) continue;
+        if (control.definition->name != controlName) continue;
         SetWindowTextW(control.handle, win32::widen(caption).c_str());
         // A transparent label does not erase its old text: repaint the window
         // behind it, then the label over that.
