@@ -263,8 +263,8 @@ int runWindow(const WindowSpec& spec, const WindowEvents& events) {
     gtk_widget_show(window.toplevel.get());
     gtk_main();
     g_window = nullptr;
-    // Gone from the screen now, with the last opacity before it, not when the
-    // connection happens to close.
+    // Off the screen now, after the last opacity was applied, rather than
+    // whenever the X connection happens to close.
     window.toplevel.reset();
     gdk_display_flush(gdk_display_get_default());
     return g_exitCode.load();
