@@ -15,7 +15,8 @@ import sys
 import tempfile
 import unittest
 
-from server_fixture import ReleaseServer, closed_port
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+from harness import ReleaseServer, closed_port  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SAMPLE_PAGE = os.path.join(HERE, os.pardir, "support", "sample_release_page.html")

@@ -21,7 +21,8 @@ import os
 import subprocess
 import sys
 
-from server_fixture import ReleaseServer, closed_port
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+from harness import ReleaseServer, closed_port  # noqa: E402
 
 DEFAULT_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support",
                             "sample_release_page.html")

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Runs a command while the release server serves a page on an ephemeral loopback port.
 
-    serve_and_run.py PAGE COMMAND... 
+    serve_and_run.py PAGE COMMAND...
 
 Every "{url}" in COMMAND becomes the address of the release page on that
 server. The page is served byte for byte (--keep-addresses), so its addresses
@@ -11,33 +11,15 @@ stay the ones the build has built in. Exits with the command's exit code.
 import os
 import subprocess
 import sys
-import tempfile
-import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-RELEASE_SERVER = os.path.join(HERE, "..", "support", "release_server.py")
-PAGE_PATH = "/p/download-orvelline-2016-chn"
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
+import harness  # noqa: E402
 
 
 def main():
     page, command = sys.argv[1], sys.argv[2:]
-    with tempfile.TemporaryDirectory(prefix="serve-and-run-") as tmp:
-        port_file = os.path.join(tmp, "port")
-        server = subprocess.Popen([sys.executable, RELEASE_SERVER, "--port", "0", "--port-file", port_file,
-                                   "--page", page, "--keep-addresses"], stdout=subprocess.DEVNULL)
-        try:
-            deadline = time.monotonic() + 20
-            while not os.path.exists(port_file):
-                if server.poll() is not None or time.monotonic() > deadline:
-                    print("serve_and_run.py: the release server did not start", file=sys.stderr)
-                    return 2
-                time.sleep(0.02)
-            with open(port_file) as f:
-                url = f"http://127.0.0.1:{int(f.read())}{PAGE_PATH}"
-            return subprocess.run([part.replace("{url}", url) for part in command]).returncode
-        finally:
-            server.terminate()
-            server.wait()
+    with harness.ReleaseServer(page=page, keep_addresses=True) as server:
+        return subprocess.run([part.replace("{url}", server.url()) for part in command]).returncode
 
 
 if __name__ == "__main__":

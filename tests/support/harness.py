@@ -9,6 +9,7 @@
 import json
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -79,10 +80,11 @@ class Xvfb:
 class ReleaseServer:
     """tests/support/release_server.py on loopback; port=0 picks a free port."""
 
-    def __init__(self, port=0, mode="normal", page=None, log=None):
+    def __init__(self, port=0, mode="normal", page=None, log=None, keep_addresses=False):
         self.requested_port = port
         self.mode = mode
         self.page = page
+        self.keep_addresses = keep_addresses
         self.tmp = tempfile.TemporaryDirectory(prefix="release-server-")
         self.log = log or os.path.join(self.tmp.name, "requests.jsonl")
         self.port = None
@@ -94,11 +96,18 @@ class ReleaseServer:
                    "--mode", self.mode, "--log", self.log]
         if self.page:
             command += ["--page", self.page]
-        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL)
-        wait_until(lambda: os.path.exists(port_file) or self.process.poll() is not None, 10)
+        if self.keep_addresses:
+            command.append("--keep-addresses")
+        output = os.path.join(self.tmp.name, "output")
+        with open(output, "w") as out:
+            self.process = subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT)
+        wait_until(lambda: os.path.exists(port_file) or self.process.poll() is not None, 30, interval=0.01)
         if not os.path.exists(port_file):
             _stop(self.process)
-            raise RuntimeError(f"release server did not start on port {self.requested_port}")
+            with open(output) as out:
+                said = out.read()
+            self.tmp.cleanup()
+            raise RuntimeError(f"release server did not start on port {self.requested_port}: {said}")
         with open(port_file) as f:
             self.port = int(f.read())
         return self
@@ -116,6 +125,16 @@ class ReleaseServer:
             return []
         with open(self.log, encoding="utf-8") as f:
             return [json.loads(line) for line in f if line.strip()]
+
+
+def closed_port():
+    """A bound socket that never listens, and its port: connecting to it is refused.
+
+    Keep the socket open while the port is in use, so nobody else takes it.
+    """
+    sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    sock.bind(("127.0.0.1", 0))
+    return sock, sock.getsockname()[1]
 
 
 class FakeXdgOpen:
