@@ -22,4 +22,8 @@ bool startFaultServer(const std::string& pageFile, FaultServer& server);
 // Stops the server started last, if any.
 void stopFaultServer();
 
+// True when the matrix runs in Wine, where a row may expect what Wine's
+// WinINet gives instead of the result (the row says why).
+bool runsUnderWine();
+
 }  // namespace faults

@@ -4,6 +4,8 @@
 // environment (TESSMOOR_SERVER_URL, TESSMOOR_CLOSED_PORT, TESSMOOR_SERVER_LOG,
 // TESSMOOR_SERVER_PAGE). The server and the refusing port belong to that
 // script, which ends them after the program.
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -52,5 +54,8 @@ bool startFaultServer(const std::string& pageFile, FaultServer& server) {
 }
 
 void stopFaultServer() {}
+
+// Wine's ntdll exports its version; Windows' does not.
+bool runsUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 }  // namespace faults

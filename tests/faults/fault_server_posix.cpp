@@ -116,4 +116,6 @@ void stopFaultServer() {
     }
 }
 
+bool runsUnderWine() { return false; }
+
 }  // namespace faults
