@@ -36,7 +36,7 @@ bool startFaultServer(const std::string& pageFile, FaultServer& server) {
     const std::string base = environment("TESSMOOR_SERVER_URL");
     const std::string closedPort = environment("TESSMOOR_CLOSED_PORT");
     if (base.empty() || closedPort.empty()) {
-        std::fprintf(stderr, "no server in TESSMOOR_SERVER_URL and TESSMOOR_CLOSED_PORT: run under run_with_server.py\n");
+        std::fprintf(stderr, "no server in the environment: run under run_with_server.py\n");
         return false;
     }
     // Every row compares bodies with pageFile: a server serving another page
