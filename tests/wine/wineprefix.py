@@ -16,7 +16,11 @@ import subprocess
 import sys
 import tempfile
 
-WINE = "/usr/lib/wine/wine64"
+HERE = os.path.dirname(os.path.abspath(__file__))
+# Runs a Windows program, or a Wine tool such as wineboot, under the Wine that
+# TESSMOOR_WINE_ARCH names (win32 or win64), by whichever route this machine has.
+WINE = os.path.join(HERE, "wine-run")
+# The machine's wineserver (64-bit) serves 32-bit and 64-bit Wine alike.
 WINESERVER = "/usr/lib/wine/wineserver"
 WINE_FONTS = "/usr/share/wine/fonts"  # fonts-wine
 CJK_FACE = "WenQuanYi Micro Hei"  # fonts-wqy-microhei
@@ -81,6 +85,13 @@ def set_dpi(prefix, dpi):
         f'"LogPixels"={value}', ""]))
 
 
+def check_wine():
+    """Raises, with wine-run's one-line reason, when this machine cannot run the build's programs."""
+    result = subprocess.run([WINE, "--check"], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError(result.stderr.strip() or f"wine-run --check failed ({result.returncode})")
+
+
 def stop_server(prefix):
     """Ends the prefix's wineserver and every Wine process in it, and waits for that."""
     subprocess.run([WINESERVER, "-k"], env=wine_env(prefix), stderr=subprocess.DEVNULL)
@@ -88,6 +99,7 @@ def stop_server(prefix):
 
 
 def prepare(template):
+    check_wine()
     template = os.path.abspath(template)
     partial = template + ".partial"
     shutil.rmtree(partial, ignore_errors=True)
