@@ -46,34 +46,41 @@ class HostilePages(unittest.TestCase):
     close_and_fade_out = window_tests.UpdaterWindowTest.close_and_fade_out
 
     def test_hostile_first_address_shows_the_rules_version_and_opens_nothing(self):
-        for number, (name, link1, version) in enumerate(hostile_pages.ROWS):
-            with self.subTest(name), tempfile.TemporaryDirectory() as tmp:
-                page = hostile_pages.write_page(tmp, link1)
-                with harness.ReleaseServer(port=PORT, page=page), Session(f"hostile-{number}") as session:
-                    # As session.start_updater(), with Wine tracing each ShellExecuteW.
-                    trace = os.path.join(tmp, "exec-trace")
-                    with open(trace, "wb") as stderr:
-                        app = subprocess.Popen([wineprefix.WINE, winetest.UPDATER], stdout=subprocess.DEVNULL,
-                                               stderr=stderr, env=dict(session.env, WINEDEBUG="+exec"))
-                    self.addCleanup(lambda app=app: app.poll() is None and app.kill())
-                    state = self.fade_in(session)
-                    self.assertTrue(version_shown(state) == version,
-                                    f"版本 shows {hostile_pages.shown(version_shown(state))}")
+        # One prefix for all rows: starting Wine in a new one costs more than a
+        # run of the updater, many times more under qemu.
+        with Session("hostile") as session:
+            for name, link1, version in hostile_pages.ROWS:
+                with self.subTest(name), tempfile.TemporaryDirectory() as tmp:
+                    session.fake.clear()
+                    page = hostile_pages.write_page(tmp, link1)
+                    with harness.ReleaseServer(port=PORT, page=page):
+                        self.run_row(session, tmp, version)
 
-                    # BM_CLICK returns once the click handler has run: "下载1"
-                    # holds the hostile address, "下载2" the plain one, whose
-                    # call shows that the launcher had its chance.
-                    for caption in ("下载1", "下载2"):
-                        self.assertEqual(session.driver("click", window_tests.button_id(state, caption))[0], 0)
-                    session.fake.wait_calls(1, 15)
-                    time.sleep(GRACE)
-                    self.assertEqual(session.fake.calls(), [hostile_pages.plain_call(PORT)])
-                    self.assertEqual(shell_requests(trace), [hostile_pages.plain_call(PORT).decode()])
+    def run_row(self, session, tmp, version):
+        # As session.start_updater(), with Wine tracing each ShellExecuteW.
+        trace = os.path.join(tmp, "exec-trace")
+        with open(trace, "wb") as stderr:
+            app = subprocess.Popen([wineprefix.WINE, winetest.UPDATER], stdout=subprocess.DEVNULL,
+                                   stderr=stderr, env=dict(session.env, WINEDEBUG="+exec"))
+        self.addCleanup(lambda app=app: app.poll() is None and app.kill())
+        state = self.fade_in(session)
+        self.assertTrue(version_shown(state) == version,
+                        f"版本 shows {hostile_pages.shown(version_shown(state))}")
 
-                    _, state = session.driver("state")
-                    self.assertTrue(version_shown(state) == version,
-                                    f"版本 now shows {hostile_pages.shown(version_shown(state))}")
-                    self.close_and_fade_out(session, app)
+        # BM_CLICK returns once the click handler has run: "下载1"
+        # holds the hostile address, "下载2" the plain one, whose
+        # call shows that the launcher had its chance.
+        for caption in ("下载1", "下载2"):
+            self.assertEqual(session.driver("click", window_tests.button_id(state, caption))[0], 0)
+        session.fake.wait_calls(1, 15)
+        time.sleep(GRACE)
+        self.assertEqual(session.fake.calls(), [hostile_pages.plain_call(PORT)])
+        self.assertEqual(shell_requests(trace), [hostile_pages.plain_call(PORT).decode()])
+
+        _, state = session.driver("state")
+        self.assertTrue(version_shown(state) == version,
+                        f"版本 now shows {hostile_pages.shown(version_shown(state))}")
+        self.close_and_fade_out(session, app)
 
 
 if __name__ == "__main__":

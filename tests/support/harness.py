@@ -172,6 +172,11 @@ mv "$record.tmp" "$record"
     def calls(self):
         return [argv[0] if argv else b"" for argv in self.calls_argv()]
 
+    def clear(self):
+        """Forgets the calls so far, for a test that runs the program again."""
+        for name in os.listdir(self.calls_dir):
+            os.unlink(os.path.join(self.calls_dir, name))
+
     def wait_calls(self, count, timeout=10):
         """Waits until at least count calls arrived; returns calls()."""
         wait_until(lambda: len(self.calls()) >= count, timeout)

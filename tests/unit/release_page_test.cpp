@@ -99,7 +99,7 @@ std::vector<PageCase> pageCases() {
     }
     {
         std::string body = page(line1(FIRST_URL), line2(MIRROR_URL));
-        body.insert(body.find("<body>"), "\xFF");
+        body.insert(body.find("<body>"), 1, '\xFF');
         add("OneInvalidUtf8ByteLeavesAllEmpty", body, "", SENTINEL, SENTINEL, "", "", "");
     }
     {

@@ -1,7 +1,8 @@
 """What the Wine tests share: a prefix of the test's own, the test driver, the updater, screenshots.
 
 CTest passes the build's paths in the environment:
-  TESSMOOR_BIN_DIR        the win64 build's bin/ (tessmoor-updater.exe, tessmoor-wine-driver.exe)
+  TESSMOOR_WINE_ARCH      win32 (the i686 build, under 32-bit Wine) or win64 (the x86_64 build, under wine64)
+  TESSMOOR_BIN_DIR        the build's bin/ (tessmoor-updater.exe, tessmoor-wine-driver.exe)
   TESSMOOR_WINE_TEMPLATE  the prepared prefix that each test clones
   TESSMOOR_WINE_OUTPUT    where prefixes and screenshots go, under the build tree
   TESSMOOR_LOOPBACK_PORT  the port the build's addresses point at
@@ -45,6 +46,15 @@ class Session:
         self.env = None
 
     def __enter__(self):
+        try:
+            self._start()
+        except BaseException:
+            self.__exit__(None, None, None)  # no Wine process or X server left behind
+            raise
+        return self
+
+    def _start(self):
+        wineprefix.check_wine()
         wineprefix.clone(TEMPLATE, self.prefix)
         self.tmp = tempfile.mkdtemp(prefix=f"wine-{self.name}-")
         extra = {}
@@ -62,22 +72,22 @@ class Session:
         # its standard handles: start them here, with none, so that no later
         # program's output pipe stays open behind it.
         subprocess.run([wineprefix.WINE, "wineboot"], env=self.env, stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=120)
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=300)
         if self.dpi:
             wineprefix.set_dpi(self.prefix, self.dpi)
-        return self
 
     def __exit__(self, *exc):
         wineprefix.stop_server(self.prefix)
         if self.xvfb:
             self.xvfb.__exit__(*exc)
-        shutil.rmtree(self.tmp, ignore_errors=True)
+        if self.tmp:
+            shutil.rmtree(self.tmp, ignore_errors=True)
 
     def start_updater(self):
         return subprocess.Popen([wineprefix.WINE, UPDATER], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
-    def driver(self, *args, timeout=60):
+    def driver(self, *args, timeout=120):
         """Runs the test driver; returns (exit code, its JSON answer or None)."""
         result = subprocess.run([wineprefix.WINE, DRIVER, *map(str, args)], env=self.env, capture_output=True,
                                 timeout=timeout)
