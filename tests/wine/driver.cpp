@@ -9,6 +9,8 @@
 //                                                         window's appearance until it is visible and opaque, or
 //                                                         gone, or the time is up
 //   driver click CONTROL_ID                               BM_CLICK on a button
+//   driver keys (tab|space|return)...                     brings the window to the front and types the keys as a
+//                                                         user would (SendInput); the focused control's id after each
 //   driver close COUNT WAIT_MS                            as soon as the window exists (waiting up to WAIT_MS),
 //                                                         posts WM_CLOSE COUNT times, back to back, then traces
 //                                                         the opacities until the window is gone
@@ -49,8 +51,14 @@ std::string json(const std::wstring& text) {
 }
 
 std::string json(const RECT& r) {
-    return "[" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right - r.left) +
-           ", " + std::to_string(r.bottom - r.top) + "]";
+    // Appended piece by piece: GCC 12 at -O3 takes `"[" + std::to_string(...)`
+    // for an overlapping copy (a false -Wrestrict, its bug 105329).
+    std::string out = "[";
+    for (LONG value : {r.left, r.top, r.right - r.left, r.bottom - r.top}) {
+        if (out.size() > 1) out += ", ";
+        out += std::to_string(value);
+    }
+    return out + "]";
 }
 
 std::wstring windowText(HWND window) {
@@ -175,6 +183,35 @@ int clickButton(int id) {
     return SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 5000, &result) ? 0 : 1;
 }
 
+// The control that has the keyboard focus in the window's thread, 0 for none.
+int focusedId(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) || !info.hwndFocus) return 0;
+    return GetDlgCtrlID(info.hwndFocus);
+}
+
+int typeKeys(const std::vector<std::wstring>& names) {
+    HWND window = findWindow();
+    if (!window) return 1;
+    SetForegroundWindow(window);
+    Sleep(200);
+    std::string out = "{\"focus\": [";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const WORD key = names[i] == L"tab" ? VK_TAB : names[i] == L"space" ? VK_SPACE : names[i] == L"return" ? VK_RETURN : 0;
+        if (!key) return 2;
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_KEYBOARD;
+        input[0].ki.wVk = input[1].ki.wVk = key;
+        input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        if (SendInput(2, input, sizeof(INPUT)) != 2) return 1;
+        Sleep(300);  // the updater's thread takes the keys from its queue
+        out += (i ? ", " : "") + std::to_string(focusedId(window));
+    }
+    print(out + "]}");
+    return 0;
+}
+
 int postClose(int count, int waitMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     HWND window = findWindow();
@@ -234,6 +271,7 @@ int main() {
         if (command == L"state") return print(stateJson(findWindow())), 0;
         if (command == L"trace" && args.size() == 4) return print(traceJson(args[2], std::stoi(args[3]))), 0;
         if (command == L"click" && args.size() == 3) return clickButton(std::stoi(args[2]));
+        if (command == L"keys" && args.size() >= 3) return typeKeys({args.begin() + 2, args.end()});
         if (command == L"close" && args.size() == 4) return postClose(std::stoi(args[2]), std::stoi(args[3]));
         if (command == L"get" && args.size() == 7) return get(args);
     } catch (const std::exception&) {

@@ -64,7 +64,8 @@ class UpdaterWindowTest(unittest.TestCase):
 
     def fade_in(self, session):
         """Follows the fade-in from the window's creation to full opacity; returns the window's state."""
-        _, trace = session.driver("trace", "opaque", 30000)
+        # Generous: under qemu user mode 32-bit Wine takes seconds to show the window.
+        _, trace = session.driver("trace", "opaque", 60000)
         self.assertTrue(trace["alphas"], "no updater window appeared")
         alphas = [a for a in trace["alphas"] if a >= 0]  # -1: not yet set, just after creation
         self.assertEqual(alphas[-1], 255, trace)
@@ -93,7 +94,7 @@ class UpdaterWindowTest(unittest.TestCase):
         for caption in captions:
             self.assertEqual(session.driver("click", button_id(state, caption))[0], 0)
         if expected_calls:
-            session.fake.wait_calls(len(expected_calls), 15)
+            session.fake.wait_calls(len(expected_calls), 30)
         else:
             time.sleep(2)  # nothing should come; give Wine's browser launcher the time it would need
         time.sleep(0.5)  # and no extra call after the expected ones
@@ -110,7 +111,8 @@ class UpdaterWindowTest(unittest.TestCase):
     # --- tests ---------------------------------------------------------------
 
     def test_normal_run(self):
-        """Fade-in, the definition's window with the version, the request, both addresses, the fade-out and exit 0."""
+        """Fade-in, the definition's window with the version, the request, both addresses by mouse and by
+        keyboard, the fade-out and exit 0."""
         with harness.ReleaseServer(port=PORT) as server, Session("normal-run") as session:
             app = self.start(session)
             state = self.fade_in(session)
@@ -148,6 +150,20 @@ class UpdaterWindowTest(unittest.TestCase):
 
             # 按钮2 carries "下载1" and opens the first address, 按钮1 the second.
             self.clicks(session, state, ["下载1", "下载2"], [LINK1.encode(), LINK2.encode()])
+
+            # The keyboard does what the mouse does: Tab moves between the two
+            # buttons, Space and Enter press the one that has the focus.
+            session.fake.clear()
+            first, second = button_id(state, "下载1"), button_id(state, "下载2")
+            code, answer = session.driver("keys", "tab", "tab", "tab", "space")
+            self.assertEqual(code, 0)
+            self.assertEqual(answer["focus"], [first, second, first, first])
+            session.fake.wait_calls(1, 30)  # Wine starts its browser launcher for each address
+            code, answer = session.driver("keys", "tab", "return")
+            self.assertEqual(answer["focus"], [second, second])
+            session.fake.wait_calls(2, 30)
+            time.sleep(0.5)
+            self.assertEqual(session.fake.calls(), [LINK1.encode(), LINK2.encode()])
             self.close_and_fade_out(session, app)
 
     def test_failed_read_shows_empty_version_and_opens_nothing(self):
@@ -186,7 +202,7 @@ class UpdaterWindowTest(unittest.TestCase):
         """The close is posted as soon as the window exists, long before the fade-in can be done."""
         with harness.ReleaseServer(port=PORT), Session("close-during-fade-in") as session:
             app = self.start(session)
-            code, answer = session.driver("close", 1, 30000)
+            code, answer = session.driver("close", 1, 60000)
             self.assertEqual(code, 0)
             self.assertLess(answer["alpha_at_close"], 255)
             self.assertTrue(answer["trace"]["gone"], answer)
