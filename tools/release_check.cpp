@@ -128,7 +128,8 @@ void printHelp() {
         "throughout, with the byte offset of the first bad sequence; marker missing;\n"
         "no end marker after it, and whether the page has LF line ends; first address\n"
         "without the prefix and suffix); and a warning for each address that the\n"
-        "updater would refuse to open, and for each one that is plain http.\n"
+        "updater would refuse to open, and for each one that is plain http\n"
+        "(except to a loopback address).\n"
         "\n"
         "The page must hold, each on a line ending in CR LF:\n"
         "  var link1 = \"%.*sVERSION%.*s\";\n"
@@ -350,12 +351,19 @@ std::string whyNotOpenable(std::string_view address) {
     return "it is not a plain web address";
 }
 
-// The scheme's letters in any case, as the updater's shell check takes them.
-bool isPlainHttp(std::string_view address) {
-    std::string head(address.substr(0, 7));
-    for (char& c : head)
+// Plain http to a host off this machine; loopback addresses (test and demo
+// pages) never cross a network. Letters in any case, as the shell check takes them.
+bool isPlainHttpOffLoopback(std::string_view address) {
+    std::string lower(address);
+    for (char& c : lower)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return head == "http://";
+    if (!lower.starts_with("http://")) return false;
+    const std::string_view rest = std::string_view(lower).substr(7);
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (authority == "[::1]" || authority.starts_with("[::1]:")) return false;
+    const std::string_view host = authority.substr(0, authority.find(':'));
+    if (host == "localhost") return false;
+    return !(host.starts_with("127.") && host.find_first_not_of("0123456789.") == std::string_view::npos);
 }
 
 void printReport(const Source& source, std::string_view body, const ReleaseInfo& info) {
@@ -389,7 +397,7 @@ void printReport(const Source& source, std::string_view body, const ReleaseInfo&
         if (link.url.empty()) continue;
         if (!platform::isOpenableAddress(link.url))
             std::printf("warning: the updater would not open %s: %s\n", link.label, whyNotOpenable(link.url).c_str());
-        if (isPlainHttp(link.url))
+        if (isPlainHttpOffLoopback(link.url))
             std::printf("warning: %s is plain http: anyone on the network path between the users and that "
                         "server can change the address users are sent to; an https:// address avoids it\n",
                         link.label);
