@@ -2,6 +2,7 @@
 // page's maintainer what the updater would take from it, and why a value is empty.
 //
 //   release-check [--field NAME] [SOURCE]
+//   release-check --version
 //
 // Exit 0 when download1Url, latestVersion and download2Url are all non-empty,
 // 1 when any of them is empty, 2 for a usage error or an unreadable SOURCE.
@@ -119,6 +120,7 @@ void printHelp() {
         "                NAME is one of pageText, link1Raw, link2Raw, download1Url,\n"
         "                latestVersion, download2Url.\n"
         "  --help        show this help and exit\n"
+        "  --version     show the version and exit\n"
         "  --            the next argument is SOURCE even if it begins with -\n"
         "\n"
         "Without --field, a short report in UTF-8: the latest version and the two\n"
@@ -126,7 +128,8 @@ void printHelp() {
         "throughout, with the byte offset of the first bad sequence; marker missing;\n"
         "no end marker after it, and whether the page has LF line ends; first address\n"
         "without the prefix and suffix); and a warning for each address that the\n"
-        "updater would refuse to open.\n"
+        "updater would refuse to open, and for each one that is plain http\n"
+        "(except to a loopback address).\n"
         "\n"
         "The page must hold, each on a line ending in CR LF:\n"
         "  var link1 = \"%.*sVERSION%.*s\";\n"
@@ -348,6 +351,21 @@ std::string whyNotOpenable(std::string_view address) {
     return "it is not a plain web address";
 }
 
+// Plain http to a host off this machine; loopback addresses (test and demo
+// pages) never cross a network. Letters in any case, as the shell check takes them.
+bool isPlainHttpOffLoopback(std::string_view address) {
+    std::string lower(address);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (!lower.starts_with("http://")) return false;
+    const std::string_view rest = std::string_view(lower).substr(7);
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (authority == "[::1]" || authority.starts_with("[::1]:")) return false;
+    const std::string_view host = authority.substr(0, authority.find(':'));
+    if (host == "localhost") return false;
+    return !(host.starts_with("127.") && host.find_first_not_of("0123456789.") == std::string_view::npos);
+}
+
 void printReport(const Source& source, std::string_view body, const ReleaseInfo& info) {
     std::printf("source:         %s (%s bytes)\n", source.name.c_str(), std::to_string(body.size()).c_str());
     const PageDiagnosis page = diagnosePage(source, body, info);
@@ -379,6 +397,10 @@ void printReport(const Source& source, std::string_view body, const ReleaseInfo&
         if (link.url.empty()) continue;
         if (!platform::isOpenableAddress(link.url))
             std::printf("warning: the updater would not open %s: %s\n", link.label, whyNotOpenable(link.url).c_str());
+        if (isPlainHttpOffLoopback(link.url))
+            std::printf("warning: %s is plain http: anyone on the network path between the users and that "
+                        "server can change the address users are sent to; an https:// address avoids it\n",
+                        link.label);
         if (link.url.find('\n') != std::string::npos)
             std::printf("warning: %s runs over a line break: the line of %s probably does not end in "
                         "a double quote, a semicolon and CR LF\n",
@@ -406,6 +428,10 @@ int main(int argc, char** argv) {
         const std::string& arg = args[i];
         if (!optionsEnded && (arg == "--help" || arg == "-h")) {
             printHelp();
+            return EXIT_COMPLETE;
+        }
+        if (!optionsEnded && arg == "--version") {
+            std::printf("release-check %s\n", TESSMOOR_VERSION);
             return EXIT_COMPLETE;
         }
         if (!optionsEnded && arg == "--field") {

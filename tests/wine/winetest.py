@@ -83,8 +83,8 @@ class Session:
         if self.tmp:
             shutil.rmtree(self.tmp, ignore_errors=True)
 
-    def start_updater(self):
-        return subprocess.Popen([wineprefix.WINE, UPDATER], env=self.env, stdout=subprocess.DEVNULL,
+    def start_updater(self, exe=UPDATER):
+        return subprocess.Popen([wineprefix.WINE, exe], env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def driver(self, *args, timeout=120):
