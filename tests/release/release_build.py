@@ -1,7 +1,7 @@
 """Builds of the release presets in copies of the source tree, as a fresh clone would make them.
 
 Each copy holds the sources (no build trees, no .git) and the GNU libiconv
-sources that scripts/setup-deps fetched, so it builds on its own.
+sources that scripts/setup-deps fetched (not its 32-bit Wine), so it builds on its own.
 """
 
 import os
@@ -25,7 +25,7 @@ def copy_source(destination):
     shutil.rmtree(destination, ignore_errors=True)
     shutil.copytree(SOURCE, destination, ignore=_ignore_top_level, symlinks=True)
     shutil.copytree(os.path.join(SOURCE, "build", "deps"), os.path.join(destination, "build", "deps"),
-                    ignore=shutil.ignore_patterns("fetch.*"))
+                    ignore=shutil.ignore_patterns("fetch.*", "wine32-qemu"))  # the builds need libiconv only
     return destination
 
 
