@@ -68,6 +68,13 @@ class Session:
         # One wineserver for the whole test, kept while the test runs, so
         # that each driver call starts in a fraction of a second.
         subprocess.run([wineprefix.WINESERVER, "-p"], env=self.env, check=True)
+        # The server and Wine's background processes leave the test's process
+        # tree, so CTest's kill at a time-out would not reach them: a detached
+        # watcher ends them once this process is gone, however it ended.
+        subprocess.run(["setsid", "-f", "sh", "-c",
+                        'while kill -0 "$0" 2>/dev/null; do sleep 1; done; "$1" -k', str(os.getpid()),
+                        wineprefix.WINESERVER], env=self.env, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Wine's background processes start with the first program and inherit
         # its standard handles: start them here, with none, so that no later
         # program's output pipe stays open behind it.
