@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <memory>
 #include <cwchar>
+#include <memory>
 #include <string>
 
 #include "platform/http.h"

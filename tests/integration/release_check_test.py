@@ -9,10 +9,14 @@ the server on the build's own loopback port, where the built-in address points.
 """
 
 import argparse
+import contextlib
+import http.server
 import os
+import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
@@ -23,6 +27,8 @@ SAMPLE_PAGE = os.path.join(HERE, os.pardir, "support", "sample_release_page.html
 SAMPLE_PREFIX = b"http://127.0.0.1:47613/KALMERDINE_"
 MIRROR = b"http://127.0.0.1:47613/mirror/KALMERDINE_7.14.zip"
 SENTINEL = "后文本".encode("gb18030")
+# A self-signed certificate for 127.0.0.1 (and its key): no system trusts it.
+UNTRUSTED_CERTIFICATE = os.path.join(HERE, "untrusted_server.pem")
 FIELDS = ("pageText", "link1Raw", "link2Raw", "download1Url", "latestVersion", "download2Url")
 
 ARGS = None  # set by main()
@@ -31,6 +37,23 @@ ARGS = None  # set by main()
 def run(args, stdin=b"", cwd=None):
     result = subprocess.run([ARGS.release_check] + args, input=stdin, capture_output=True, timeout=60, cwd=cwd)
     return result.returncode, result.stdout, result.stderr
+
+
+@contextlib.contextmanager
+def untrusted_https_server():
+    """An https server on a free loopback port whose certificate nobody trusts; yields its address."""
+    server = http.server.HTTPServer(("127.0.0.1", 0), http.server.SimpleHTTPRequestHandler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(UNTRUSTED_CERTIFICATE)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield f"https://127.0.0.1:{server.server_address[1]}/"
+    finally:
+        server.shutdown()
+        server.server_close()
+        thread.join()
 
 
 class Pages:
@@ -168,7 +191,8 @@ class ReleaseCheckTest(unittest.TestCase):
     def test_fetch_names_how_the_request_ended(self):
         # What httpGet reports, in the updater's own limits (so the silent row takes the whole 20 s).
         cases = [
-            # name, path ("" for a port that refuses), the fetch line, exit code, why the page text is empty
+            # name, path ("" for a port that refuses, "https" for the untrusted server), the fetch line, exit
+            # code, why the page text is empty
             ("Refused", "", "the connection was refused or the host is unreachable", 1,
              "(empty) no body: the request failed (see fetch)"),
             ("SilentServer", "/fault/hang", "timed out: no answer within 20 s", 1,
@@ -186,12 +210,15 @@ class ReleaseCheckTest(unittest.TestCase):
             ("ClosedMidBody", "/fault/close-mid-body",
              "answered with status 200, but the connection closed before the body's end: "
              "the updater uses the body as far as it arrived", 1, None),  # the links lie in the second half
+            ("UntrustedCertificate", "https", "the server's certificate is not trusted", 1,
+             "(empty) no body: the request failed (see fetch)"),
         ]
         sock, refused = closed_port()
-        with sock, ReleaseServer(page=self.good_file, keep_addresses=True) as server:
+        with sock, ReleaseServer(page=self.good_file, keep_addresses=True) as server, \
+                untrusted_https_server() as https:
             for name, path, fetch, exit_code, why_empty in cases:
                 with self.subTest(name):
-                    url = server.url(path) if path else f"http://127.0.0.1:{refused}/"
+                    url = https if path == "https" else server.url(path) if path else f"http://127.0.0.1:{refused}/"
                     code, out, err = run([url])
                     report = out.decode()
                     self.assertEqual(code, exit_code, report + err.decode())
