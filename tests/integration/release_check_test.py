@@ -12,6 +12,7 @@ import argparse
 import contextlib
 import http.server
 import os
+import socket
 import ssl
 import subprocess
 import sys
@@ -54,6 +55,24 @@ def untrusted_https_server():
         server.shutdown()
         server.server_close()
         thread.join()
+
+
+@contextlib.contextmanager
+def full_accept_queue():
+    """A loopback port whose listener never accepts and whose accept queue is full: a new
+    connection there never completes. Yields its address."""
+    with socket.socket() as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)
+        fillers = [socket.socket() for _ in range(3)]
+        try:
+            for filler in fillers:
+                filler.setblocking(False)
+                filler.connect_ex(listener.getsockname())
+            yield f"http://127.0.0.1:{listener.getsockname()[1]}/"
+        finally:
+            for filler in fillers:
+                filler.close()
 
 
 class Pages:
@@ -189,11 +208,14 @@ class ReleaseCheckTest(unittest.TestCase):
         self.assertEqual((code, out), (1, b""))
 
     def test_fetch_names_how_the_request_ended(self):
-        # What httpGet reports, in the updater's own limits (so the silent row takes the whole 20 s).
+        # What httpGet reports, in the updater's own limits (so the silent row takes the whole 20 s,
+        # the one whose connection never completes the 10 s of the connect limit).
         cases = [
-            # name, path ("" for a port that refuses, "https" for the untrusted server), the fetch line, exit
-            # code, why the page text is empty
-            ("Refused", "", "the connection was refused or the host is unreachable", 1,
+            # name, path on the release server or one of the other places below, the fetch line, exit code,
+            # why the page text is empty
+            ("Refused", "refusing port", "the connection was refused or the host is unreachable", 1,
+             "(empty) no body: the request failed (see fetch)"),
+            ("ConnectionNeverCompletes", "full accept queue", "no connection within 10 s", 1,
              "(empty) no body: the request failed (see fetch)"),
             ("SilentServer", "/fault/hang", "timed out: no answer within 20 s", 1,
              "(empty) no body: the request failed (see fetch)"),
@@ -210,15 +232,17 @@ class ReleaseCheckTest(unittest.TestCase):
             ("ClosedMidBody", "/fault/close-mid-body",
              "answered with status 200, but the connection closed before the body's end: "
              "the updater uses the body as far as it arrived", 1, None),  # the links lie in the second half
-            ("UntrustedCertificate", "https", "the server's certificate is not trusted", 1,
+            ("UntrustedCertificate", "untrusted https", "the server's certificate is not trusted", 1,
              "(empty) no body: the request failed (see fetch)"),
         ]
         sock, refused = closed_port()
         with sock, ReleaseServer(page=self.good_file, keep_addresses=True) as server, \
-                untrusted_https_server() as https:
+                untrusted_https_server() as https, full_accept_queue() as no_connection:
+            places = {"refusing port": f"http://127.0.0.1:{refused}/", "untrusted https": https,
+                      "full accept queue": no_connection}
             for name, path, fetch, exit_code, why_empty in cases:
                 with self.subTest(name):
-                    url = https if path == "https" else server.url(path) if path else f"http://127.0.0.1:{refused}/"
+                    url = places.get(path) or server.url(path)
                     code, out, err = run([url])
                     report = out.decode()
                     self.assertEqual(code, exit_code, report + err.decode())
