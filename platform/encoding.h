@@ -11,6 +11,7 @@ struct Conversion {
     std::string bytes;         // the whole converted input, or empty when !ok
     bool ok = false;
     std::size_t errorOffset = 0;  // where the input stopped converting, when !ok
+    bool incomplete = false;      // when !ok: the input ended inside a sequence that began at errorOffset
 };
 
 // Converts all of input in one conversion. All or nothing: an invalid or

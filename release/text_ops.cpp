@@ -161,12 +161,13 @@ Text concatText(std::initializer_list<std::string_view> parts) {
 Text bytesToText(std::string_view bytes) { return Text(bytes.substr(0, bytes.find('\0'))); }
 
 Text textBetween(std::string_view text, std::string_view left, std::string_view right, Position start,
-                 bool ignoreCase) {
+                 bool ignoreCase, Delimiters* found) {
     const Text l = replaceAll(left, QUOTE_PLACEHOLDER, "\"");
     const Text r = replaceAll(right, QUOTE_PLACEHOLDER, "\"");
     Position p = findText(text, l, start, ignoreCase);
     if (p != NOT_FOUND) p += textLength(l);
     const Position q = findText(text, r, p, ignoreCase);
+    if (found != nullptr) *found = {p, q};
     if (p == NOT_FOUND || q == NOT_FOUND) return {};
     return midText(text, p, q - p);
 }

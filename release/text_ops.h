@@ -41,10 +41,17 @@ Text concatText(std::initializer_list<std::string_view> parts);
 // The bytes up to the first zero byte.
 Text bytesToText(std::string_view bytes);
 
+// Where textBetween found its delimiters.
+struct Delimiters {
+    Position afterLeft = NOT_FOUND;  // the first byte after the left delimiter
+    Position right = NOT_FOUND;      // the right delimiter's first byte
+};
+
 // The text between the first left delimiter (from start) and the first right
 // delimiter after it; empty when either is missing. QUOTE_PLACEHOLDER in a
-// delimiter stands for a double quote.
+// delimiter stands for a double quote. When found is given, it receives the
+// positions the result was cut at.
 Text textBetween(std::string_view text, std::string_view left, std::string_view right,
-                 Position start = 0, bool ignoreCase = false);
+                 Position start = 0, bool ignoreCase = false, Delimiters* found = nullptr);
 
 }  // namespace release

@@ -6,6 +6,7 @@
 //
 // Exit 0 when download1Url, latestVersion and download2Url are all non-empty,
 // 1 when any of them is empty, 2 for a usage error or an unreadable SOURCE.
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,9 +21,10 @@
 #include "release/release_page_reader.h"
 
 // The one platform-specific spot: standard streams carry bytes unchanged (no
-// CR LF translation, which would alter both pages and --field output), and
-// on Windows the arguments come from the wide command line, since argv is in
-// the ANSI code page there.
+// CR LF translation, which would alter both pages and --field output), the
+// console shows UTF-8 while release-check runs and its own code page again
+// afterwards, and on Windows the arguments come from the wide command line,
+// since argv is in the ANSI code page there.
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -31,11 +33,25 @@
 
 namespace {
 
-void useBinaryStandardStreams() {
-    _setmode(_fileno(stdin), _O_BINARY);
-    _setmode(_fileno(stdout), _O_BINARY);
-    SetConsoleOutputCP(CP_UTF8);  // the report is UTF-8
-}
+class StandardStreams {
+public:
+    StandardStreams() : codePage_(GetConsoleOutputCP()) {
+        _setmode(_fileno(stdin), _O_BINARY);
+        _setmode(_fileno(stdout), _O_BINARY);
+        if (codePage_ != 0) SetConsoleOutputCP(CP_UTF8);  // the report is UTF-8
+    }
+    // The console outlives release-check: what is still buffered goes out in
+    // UTF-8, then the console gets back the code page it had.
+    ~StandardStreams() {
+        std::fflush(stdout);
+        if (codePage_ != 0) SetConsoleOutputCP(codePage_);
+    }
+    StandardStreams(const StandardStreams&) = delete;
+    StandardStreams& operator=(const StandardStreams&) = delete;
+
+private:
+    UINT codePage_;  // 0: no console
+};
 
 std::vector<std::string> utf8Arguments(int, char**) {
     std::vector<std::string> args;
@@ -59,7 +75,7 @@ std::filesystem::path pathFromArgument(const std::string& utf8) {
 #else
 namespace {
 
-void useBinaryStandardStreams() {}
+struct StandardStreams {};  // bytes already, on every stream
 
 std::vector<std::string> utf8Arguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
 
@@ -71,7 +87,6 @@ std::filesystem::path pathFromArgument(const std::string& name) { return name; }
 
 namespace {
 
-using release::Position;
 using release::ReleaseInfo;
 using release::Text;
 
@@ -123,8 +138,10 @@ void printHelp() {
         "  --version     show the version and exit\n"
         "  --            the next argument is SOURCE even if it begins with -\n"
         "\n"
-        "Without --field, a short report in UTF-8: the latest version and the two\n"
-        "download addresses; for each empty one, why (no body; body not UTF-8\n"
+        "Without --field, a short report in UTF-8: for an address, how the request\n"
+        "ended (the status that answered, or refused, timed out, over the size cap,\n"
+        "too many redirects, ...); the latest version and the two download\n"
+        "addresses; for each empty one, why (no body; body not UTF-8\n"
         "throughout, with the byte offset of the first bad sequence; marker missing;\n"
         "no end marker after it, and whether the page has LF line ends; first address\n"
         "without the prefix and suffix); and a warning for each address that the\n"
@@ -230,125 +247,124 @@ std::string quoted(std::string_view gb18030) {
     return out;
 }
 
-// True when the bytes from offset on are the start of a UTF-8 sequence that
-// the body's end cut short.
-bool cutShortSequence(std::string_view body, std::size_t offset) {
-    if (offset >= body.size()) return false;
-    const auto lead = static_cast<unsigned char>(body[offset]);
-    const std::size_t length = lead > 0xF4 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-    if (length == 0 || body.size() - offset >= length) return false;
-    for (std::size_t i = offset + 1; i < body.size(); ++i)
-        if ((static_cast<unsigned char>(body[i]) & 0xC0) != 0x80) return false;
-    return true;
+std::string seconds(std::chrono::milliseconds limit) {
+    const auto ms = limit.count();
+    return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-// Why the page text is empty, or a note when a zero byte cut it short.
-struct PageDiagnosis {
-    std::string whyEmpty;  // why the page text is empty; empty when it is not
-    std::string note;      // something a maintainer should know even so
-};
-
-PageDiagnosis diagnosePage(const Source& source, std::string_view body, const ReleaseInfo& info) {
-    PageDiagnosis d;
-    if (body.empty()) {
-        d.whyEmpty = source.kind == SourceKind::File          ? "no body: the file is empty"
-                     : source.kind == SourceKind::StandardInput ? "no body: standard input is empty"
-                                                                : "no body: the request failed (no answer, refused, "
-                                                                  "timed out, or over 16 MiB) or the page is empty";
-        return d;
-    }
-    const platform::Conversion converted =
-        platform::convertEncoding(body, release::PAGE_ENCODING, release::TEXT_ENCODING);
-    if (!converted.ok) {
-        const std::size_t at = converted.errorOffset;
-        std::string bytes;
-        for (std::size_t i = at; i < body.size() && i < at + 4; ++i)
-            bytes += (bytes.empty() ? "" : " ") + hexByte(static_cast<unsigned char>(body[i]));
-        d.whyEmpty = cutShortSequence(body, at)
-                         ? "the body is not UTF-8 throughout: it ends inside a sequence at byte offset " +
-                               std::to_string(at) + " (bytes " + bytes + ")"
-                         : "the body is not UTF-8 throughout: the first bad sequence is at byte offset " +
-                               std::to_string(at) + " (bytes " + bytes + ")";
-        return d;
-    }
-    const std::size_t zero = body.find('\0');
-    if (zero != std::string_view::npos) {
-        const std::string where = "the body holds a zero byte at byte offset " + std::to_string(zero) +
-                                  ", where the updater's page text ends";
-        if (info.pageText.empty())
-            d.whyEmpty = where;
-        else
-            d.note = where;
-    }
-    return d;
+std::string withDetail(std::string text, const platform::HttpOutcome& outcome) {
+    if (!outcome.detail.empty()) text += " (" + outcome.detail + ")";
+    return text;
 }
 
-std::string lineEndHint(std::string_view pageText) {
-    const bool hasLf = pageText.find('\n') != std::string_view::npos;
-    const bool hasCrLf = pageText.find("\r\n") != std::string_view::npos;
-    if (hasLf && !hasCrLf)
-        return "; the page has LF line ends: each assignment must end in a double quote, a semicolon and CR LF";
+// What httpGet says happened, in words; limits are the ones it was given.
+std::string fetchReport(const platform::HttpOutcome& outcome, const platform::HttpLimits& limits) {
+    using platform::HttpEnd;
+    const std::string status = std::to_string(outcome.status);
+    switch (outcome.end) {
+        case HttpEnd::Answered:
+            return "answered with status " + status +
+                   (outcome.status >= 400 ? " (the updater searches the body all the same)" : "");
+        case HttpEnd::CutShort:
+            return withDetail(outcome.status == 0 ? "the connection closed before any answer"
+                                                  : "answered with status " + status +
+                                                        ", but the connection closed before the body's end: the "
+                                                        "updater uses the body as far as it arrived",
+                              outcome);
+        case HttpEnd::Unreachable:
+            return withDetail("the connection was refused or the host is unreachable", outcome);
+        case HttpEnd::HostNotFound: return withDetail("the host name does not resolve", outcome);
+        case HttpEnd::ConnectTimedOut:
+            return withDetail("no connection within " + seconds(limits.connectTimeout), outcome);
+        case HttpEnd::TimedOut:
+            return withDetail(outcome.status == 0 ? "timed out: no answer within " + seconds(limits.totalTimeout)
+                                                  : "answered with status " + status + ", but timed out after " +
+                                                        seconds(limits.totalTimeout) +
+                                                        ": the updater uses the body as far as it arrived",
+                              outcome);
+        case HttpEnd::OverCap:
+            return "the body is over " + std::to_string(limits.maxBodyBytes >> 20) +
+                   " MiB, which the updater counts as no body";
+        case HttpEnd::TooManyRedirects:
+            return "more than " + std::to_string(limits.maxRedirects) + " redirects (the last answered " + status + ")";
+        case HttpEnd::RedirectSchemeRefused:
+            return "redirected to an address that is neither http nor https, which the updater does not follow";
+        case HttpEnd::CertificateNotTrusted: return withDetail("the server's certificate is not trusted", outcome);
+        case HttpEnd::Failed: break;
+    }
+    return withDetail("the request failed", outcome);
+}
+
+std::string whyPageEmpty(const Source& source, std::string_view body, const release::PageTrace& page,
+                         const platform::HttpOutcome& fetch) {
+    using release::PageProblem;
+    std::string bytes;
+    for (std::size_t i = page.badOffset; i < body.size() && i < page.badOffset + 4; ++i)
+        bytes += (bytes.empty() ? "" : " ") + hexByte(static_cast<unsigned char>(body[i]));
+    const std::string at = std::to_string(page.badOffset);
+    switch (page.problem) {
+        case PageProblem::NoBody:
+            if (source.kind == SourceKind::File) return "no body: the file is empty";
+            if (source.kind == SourceKind::StandardInput) return "no body: standard input is empty";
+            return fetch.end == platform::HttpEnd::Answered ? "no body: the page is empty"
+                                                            : "no body: the request failed (see fetch)";
+        case PageProblem::NotUtf8:
+            return "the body is not UTF-8 throughout: the first bad sequence is at byte offset " + at + " (bytes " +
+                   bytes + ")";
+        case PageProblem::EndsInsideSequence:
+            return "the body is not UTF-8 throughout: it ends inside a sequence at byte offset " + at + " (bytes " +
+                   bytes + ")";
+        case PageProblem::ZeroByteFirst:
+            return "the body holds a zero byte at byte offset 0, where the updater's page text ends";
+        case PageProblem::None: break;
+    }
     return "";
 }
 
-// Why downloadNUrl is empty although the page text is not.
-std::string whyLinkEmpty(const ReleaseInfo& info, std::string_view marker, std::string_view linkName) {
-    const std::string_view page = info.pageText;
-    const Position a = release::findText(page, marker, 0, false);
-    if (a == release::NOT_FOUND) {
-        std::string why = "the page has no " + quoted(marker);
-        const std::string_view name = marker.substr(0, marker.find(' ', 4));  // "var linkN"
-        if (release::findText(page, marker, 0, true) != release::NOT_FOUND)
-            why += " (only with other letter case; the marker is case-sensitive)";
-        else if (release::findText(page, name, 0, false) != release::NOT_FOUND)
-            why += " (it has " + quoted(name) + ", but not followed by exactly ' = \"')";
-        return why;
+std::string whyLinkEmpty(const release::LinkTrace& link, bool lfLineEndsOnly, std::string_view marker,
+                         std::string_view linkName) {
+    using release::LinkProblem;
+    switch (link.problem) {
+        case LinkProblem::NoPageText: return "the page text is empty";
+        case LinkProblem::NoMarker: {
+            std::string why = "the page has no " + quoted(marker);
+            const std::string_view name = marker.substr(0, marker.find(' ', 4));
+            if (link.markerInOtherCase)
+                why += " (only with other letter case; the marker is case-sensitive)";
+            else if (link.nameWithoutMarker)
+                why += " (it has " + quoted(name) + ", but not followed by exactly ' = \"')";
+            return why;
+        }
+        case LinkProblem::NoEndMarker: {
+            std::string why = "no end marker (double quote, semicolon, CR) after " + quoted(marker);
+            if (lfLineEndsOnly)
+                why += "; the page has LF line ends: each assignment must end in a double quote, a semicolon and CR LF";
+            else if (link.endsInLfAlone)
+                why += "; the line of " + std::string(linkName) + " ends in LF alone, without CR";
+            return why;
+        }
+        case LinkProblem::EmptyValue: return "the value after " + quoted(marker) + " is empty";
+        case LinkProblem::SentinelFirst:
+            return "the value begins with " + quoted(release::LINK_SENTINEL) + ", where the updater cuts it off";
+        case LinkProblem::None: break;
     }
-    const Position c = release::findText(page, release::LINK_END_MARKER, a, false);
-    if (c == release::NOT_FOUND) {
-        std::string why = "no end marker (double quote, semicolon, CR) after " + quoted(marker) + lineEndHint(page);
-        if (why.find("LF line ends") == std::string::npos &&
-            release::findText(page, "\";\n", a, false) != release::NOT_FOUND)
-            why += "; the line of " + std::string(linkName) + " ends in LF alone, without CR";
-        return why;
-    }
-    const Position valueStart = a + release::textLength(marker);
-    const Text value = release::midText(page, valueStart, c - valueStart);
-    if (value.empty()) return "the value after " + quoted(marker) + " is empty";
-    if (value.starts_with(release::LINK_SENTINEL))
-        return "the value begins with " + quoted(release::LINK_SENTINEL) + ", where the updater cuts it off";
-    return "the value could not be taken out";  // not reached with the rules as they are
+    return "";
 }
 
-std::string whyVersionEmpty(const ReleaseInfo& info) {
-    if (info.download1Url.empty()) return "download 1 is empty";
-    const std::string_view url = info.download1Url;
+std::string whyVersionEmpty(release::VersionProblem problem) {
+    using release::VersionProblem;
     const std::string prefix = "DOWNLOAD_URL_PREFIX " + quoted(release::DOWNLOAD_URL_PREFIX);
     const std::string suffix = "DOWNLOAD_URL_SUFFIX " + quoted(release::DOWNLOAD_URL_SUFFIX);
-    const Position p = release::findText(url, release::DOWNLOAD_URL_PREFIX, 0, false);
-    if (p == release::NOT_FOUND)
-        return "download 1 does not contain " + prefix + " (followed by the version and " + suffix + ")";
-    if (release::findText(url, release::DOWNLOAD_URL_SUFFIX, p + release::textLength(release::DOWNLOAD_URL_PREFIX),
-                          false) == release::NOT_FOUND)
-        return "download 1 has no " + suffix + " after " + prefix;
-    return "nothing stands between " + prefix + " and " + suffix + " in download 1";
-}
-
-// Why the updater's shell check refuses an address (platform::isOpenableAddress).
-std::string whyNotOpenable(std::string_view address) {
-    const auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    std::string head;
-    for (const char c : address.substr(0, 8)) head += lower(c);
-    const bool http = head.starts_with("http://");
-    if (!http && !head.starts_with("https://")) return "it does not begin with http:// or https://";
-    if (address.size() == (http ? 7u : 8u)) return "nothing follows the scheme";
-    for (std::size_t i = 0; i < address.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(address[i]);
-        if (byte < 0x21 || byte == 0x7F || byte == '"')
-            return "it holds " + std::string(byte == ' ' ? "a space" : byte == '"' ? "a double quote" : "a control byte") +
-                   " (0x" + hexByte(byte) + ") at byte offset " + std::to_string(i);
+    switch (problem) {
+        case VersionProblem::NoDownload1: return "download 1 is empty";
+        case VersionProblem::NoPrefix:
+            return "download 1 does not contain " + prefix + " (followed by the version and " + suffix + ")";
+        case VersionProblem::NoSuffix: return "download 1 has no " + suffix + " after " + prefix;
+        case VersionProblem::NothingBetween:
+            return "nothing stands between " + prefix + " and " + suffix + " in download 1";
+        case VersionProblem::None: break;
     }
-    return "it is not a plain web address";
+    return "";
 }
 
 // Plain http to a host off this machine; loopback addresses (test and demo
@@ -366,37 +382,68 @@ bool isPlainHttpOffLoopback(std::string_view address) {
     return !(host.starts_with("127.") && host.find_first_not_of("0123456789.") == std::string_view::npos);
 }
 
-void printReport(const Source& source, std::string_view body, const ReleaseInfo& info) {
+// Why the updater's shell check refuses an address, as platform::checkAddress reports it.
+std::string whyNotOpenable(std::string_view address, const platform::AddressCheck& check) {
+    using platform::AddressProblem;
+    const std::string at = " at byte offset " + std::to_string(check.offset);
+    const std::string byte =
+        check.offset < address.size() ? " (0x" + hexByte(static_cast<unsigned char>(address[check.offset])) + ")" : "";
+    switch (check.problem) {
+        case AddressProblem::NotWebScheme: return "it does not begin with http:// or https://";
+        case AddressProblem::NothingAfterScheme: return "nothing follows the scheme";
+        case AddressProblem::Space: return "it holds a space" + byte + at;
+        case AddressProblem::ControlByte: return "it holds a control byte" + byte + at;
+        case AddressProblem::DoubleQuote: return "it holds a double quote" + byte + at;
+        case AddressProblem::TooLong:
+            return "it is longer than " + std::to_string(platform::MAX_ADDRESS_UNITS) +
+                   " characters (UTF-16 units), the most that Windows takes; the character" + at + " is one too many";
+        case AddressProblem::None: break;
+    }
+    return "";
+}
+
+void printReport(const Source& source, std::string_view body, const ReleaseInfo& info,
+                 const release::ExtractionTrace& trace, const platform::HttpOutcome* fetch) {
     std::printf("source:         %s (%s bytes)\n", source.name.c_str(), std::to_string(body.size()).c_str());
-    const PageDiagnosis page = diagnosePage(source, body, info);
-    if (!page.whyEmpty.empty())
-        std::printf("page text:      (empty) %s\n", page.whyEmpty.c_str());
+    if (fetch != nullptr) std::printf("fetch:          %s\n", fetchReport(*fetch, platform::HttpLimits{}).c_str());
+    const release::PageTrace& page = trace.page;
+    if (page.problem != release::PageProblem::None)
+        std::printf("page text:      (empty) %s\n",
+                    whyPageEmpty(source, body, page, fetch ? *fetch : platform::HttpOutcome{}).c_str());
     else
         std::printf("page text:      %s bytes of GB18030\n", std::to_string(info.pageText.size()).c_str());
-    if (!page.note.empty()) std::printf("note:           %s\n", page.note.c_str());
+    if (page.problem == release::PageProblem::None && page.zeroByte != std::string_view::npos)
+        std::printf("note:           the body holds a zero byte at byte offset %s, where the updater's page "
+                    "text ends\n",
+                    std::to_string(page.zeroByte).c_str());
 
-    const auto printValue = [&](const char* label, const Text& value, auto whyEmpty) {
+    const auto printValue = [&](const char* label, const Text& value, const std::string& whyEmpty) {
         const std::string labelled = std::string(label) + ":";
         if (!value.empty())
             std::printf("%-15s %s\n", labelled.c_str(), shown(value).c_str());
         else
             std::printf("%-15s (empty) %s\n", labelled.c_str(),
-                        page.whyEmpty.empty() ? whyEmpty().c_str() : "the page text is empty");
+                        page.problem == release::PageProblem::None ? whyEmpty.c_str() : "the page text is empty");
     };
-    printValue("latest version", info.latestVersion, [&] { return whyVersionEmpty(info); });
-    printValue("download 1", info.download1Url, [&] { return whyLinkEmpty(info, release::LINK1_MARKER, "link1"); });
-    printValue("download 2", info.download2Url, [&] { return whyLinkEmpty(info, release::LINK2_MARKER, "link2"); });
+    printValue("latest version", info.latestVersion, whyVersionEmpty(trace.version));
+    printValue("download 1", info.download1Url,
+               whyLinkEmpty(trace.link1, page.lfLineEndsOnly, release::LINK1_MARKER, "link1"));
+    printValue("download 2", info.download2Url,
+               whyLinkEmpty(trace.link2, page.lfLineEndsOnly, release::LINK2_MARKER, "link2"));
 
     const struct {
         const char* label;
         const Text& url;
         std::string_view marker;
-    } links[] = {{"download 1", info.download1Url, release::LINK1_MARKER},
-                 {"download 2", info.download2Url, release::LINK2_MARKER}};
+        const release::LinkTrace& trace;
+    } links[] = {{"download 1", info.download1Url, release::LINK1_MARKER, trace.link1},
+                 {"download 2", info.download2Url, release::LINK2_MARKER, trace.link2}};
     for (const auto& link : links) {
         if (link.url.empty()) continue;
-        if (!platform::isOpenableAddress(link.url))
-            std::printf("warning: the updater would not open %s: %s\n", link.label, whyNotOpenable(link.url).c_str());
+        const platform::AddressCheck check = platform::checkAddress(link.url);
+        if (check.problem != platform::AddressProblem::None)
+            std::printf("warning: the updater would not open %s: %s\n", link.label,
+                        whyNotOpenable(link.url, check).c_str());
         if (isPlainHttpOffLoopback(link.url))
             std::printf("warning: %s is plain http: anyone on the network path between the users and that "
                         "server can change the address users are sent to; an https:// address avoids it\n",
@@ -405,11 +452,7 @@ void printReport(const Source& source, std::string_view body, const ReleaseInfo&
             std::printf("warning: %s runs over a line break: the line of %s probably does not end in "
                         "a double quote, a semicolon and CR LF\n",
                         link.label, quoted(link.marker).c_str());
-        // The sentinel inside a value cuts it: the page's value is longer than the address.
-        const Position a = release::findText(info.pageText, link.marker, 0, false);
-        const Position c = release::findText(info.pageText, release::LINK_END_MARKER, a, false);
-        const Position valueLength = c - a - release::textLength(link.marker);
-        if (a != release::NOT_FOUND && c != release::NOT_FOUND && valueLength > release::textLength(link.url))
+        if (link.trace.cutAtSentinel)
             std::printf("warning: %s is cut at %s inside its value\n", link.label,
                         quoted(release::LINK_SENTINEL).c_str());
     }
@@ -418,7 +461,7 @@ void printReport(const Source& source, std::string_view body, const ReleaseInfo&
 }  // namespace
 
 int main(int argc, char** argv) {
-    useBinaryStandardStreams();
+    [[maybe_unused]] const StandardStreams standardStreams{};
     const std::vector<std::string> args = utf8Arguments(argc, argv);
 
     const Field* field = nullptr;
@@ -452,10 +495,11 @@ int main(int argc, char** argv) {
 
     const Source source = sourceFrom(sourceArgument);
     std::string body;
+    std::optional<platform::HttpOutcome> fetch;
     switch (source.kind) {
         case SourceKind::BuiltIn:
         case SourceKind::Url:
-            body = platform::httpGet(source.name);
+            body = platform::httpGet(source.name, {}, &fetch.emplace());
             break;
         case SourceKind::StandardInput:
             if (!readStream(stdin, body)) {
@@ -472,13 +516,14 @@ int main(int argc, char** argv) {
     }
 
     ReleaseInfo info;
-    release::extractReleaseInfo(body, info);
+    release::ExtractionTrace trace;
+    release::extractReleaseInfo(body, info, &trace);
 
     if (field != nullptr) {
         const Text& bytes = info.*(field->member);
         std::fwrite(bytes.data(), 1, bytes.size(), stdout);
     } else {
-        printReport(source, body, info);
+        printReport(source, body, info, trace, fetch ? &*fetch : nullptr);
     }
     std::fflush(stdout);
     const bool complete = !info.download1Url.empty() && !info.latestVersion.empty() && !info.download2Url.empty();

@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -32,9 +33,43 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
     return bytes;
 }
 
+// What curl's result means for the request; took is how long the transfer lasted.
+HttpOutcome outcomeOf(CURLcode code, CURL* h, bool overCap, std::chrono::steady_clock::duration took,
+                      const HttpLimits& limits, const char* error) {
+    HttpOutcome outcome;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &outcome.status);
+    if (code != CURLE_OK) outcome.detail = *error != '\0' ? error : curl_easy_strerror(code);
+    if (overCap || code == CURLE_FILESIZE_EXCEEDED) {
+        outcome.end = HttpEnd::OverCap;
+        return outcome;
+    }
+    switch (code) {
+        case CURLE_OK: outcome.end = HttpEnd::Answered; break;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING: outcome.end = HttpEnd::CutShort; break;
+        case CURLE_COULDNT_CONNECT: outcome.end = HttpEnd::Unreachable; break;
+        case CURLE_COULDNT_RESOLVE_HOST: outcome.end = HttpEnd::HostNotFound; break;
+        // curl gives one code for both limits; only the connect limit can end a transfer early.
+        case CURLE_OPERATION_TIMEDOUT:
+            outcome.end = took >= limits.totalTimeout ? HttpEnd::TimedOut : HttpEnd::ConnectTimedOut;
+            break;
+        case CURLE_TOO_MANY_REDIRECTS: outcome.end = HttpEnd::TooManyRedirects; break;
+        // The first address's scheme is the caller's; after a redirect status it is the server's.
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            outcome.end = outcome.status / 100 == 3 ? HttpEnd::RedirectSchemeRefused : HttpEnd::Failed;
+            break;
+        case CURLE_PEER_FAILED_VERIFICATION: outcome.end = HttpEnd::CertificateNotTrusted; break;
+        default: outcome.end = HttpEnd::Failed; break;
+    }
+    return outcome;
+}
+
 }  // namespace
 
-std::string httpGet(std::string_view url, const HttpLimits& limits) {
+std::string httpGet(std::string_view url, const HttpLimits& limits, HttpOutcome* outcome) {
+    if (outcome != nullptr) *outcome = {HttpEnd::Failed, 0, "libcurl could not start a transfer"};
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     if (!easy) return {};
     curl_slist* raw = nullptr;
@@ -67,10 +102,15 @@ std::string httpGet(std::string_view url, const HttpLimits& limits) {
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &download);
+    char error[CURL_ERROR_SIZE] = "";
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
 
     // Any error after the body began (time out, connection closed early) still
     // leaves the part that arrived; only an oversized body counts as nothing.
-    curl_easy_perform(h);
+    const auto started = std::chrono::steady_clock::now();
+    const CURLcode code = curl_easy_perform(h);
+    if (outcome != nullptr)
+        *outcome = outcomeOf(code, h, download.overCap, std::chrono::steady_clock::now() - started, limits, error);
     if (download.overCap) return {};
     return std::move(download.body);
 }

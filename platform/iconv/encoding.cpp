@@ -50,14 +50,16 @@ Conversion convertEncoding(std::string_view input, const char* fromCode, const c
         std::size_t outLeft = sizeof piece;
         const std::size_t rc = flushing ? iconv(converter.get(), nullptr, nullptr, &outPtr, &outLeft)
                                         : iconv(converter.get(), InputBuffer{&in}, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
         out.append(piece, static_cast<std::size_t>(outPtr - piece));
         if (rc != static_cast<std::size_t>(-1)) {
             if (flushing) break;
             flushing = true;  // emit any shift state the target needs
             continue;
         }
-        if (errno != E2BIG) {  // EILSEQ or EINVAL: nothing of the input counts
+        if (error != E2BIG) {  // EILSEQ or EINVAL: nothing of the input counts
             result.errorOffset = static_cast<std::size_t>(in - input.data());
+            result.incomplete = error == EINVAL;
             return result;
         }
     }

@@ -9,11 +9,10 @@ namespace platform::detail {
 
 void shellOpen(std::string_view checkedAddress) {
     const std::wstring address = win32::widen(checkedAddress);
-    // Windows takes no web address of INTERNET_MAX_URL_LENGTH characters or
-    // more, and the shell copies the address into buffers of its own on its
-    // way to the browser: given a 1 MiB one, Wine's shell32 overruns its stack
-    // and the updater ends. Such an address is not opened.
-    if (address.empty() || address.size() >= INTERNET_MAX_URL_LENGTH) return;
+    // The shared check keeps the length under INTERNET_MAX_URL_LENGTH (given a
+    // 1 MiB address, Wine's shell32 overruns its stack and the updater ends).
+    static_assert(MAX_ADDRESS_UNITS < INTERNET_MAX_URL_LENGTH);
+    if (address.empty()) return;  // not valid GB18030: there is nothing sound to open
     // Called from a click on the interface thread, so the active window is the
     // updater's: the shell's own messages, if any, stay in front of it.
     ShellExecuteW(GetActiveWindow(), L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

@@ -41,11 +41,15 @@ enum class Values {
     NoLink,  // pageText is the body (ASCII), no address and no version
 };
 
+using platform::HttpEnd;
+
 struct FaultRow {
     const char* name;
     const char* path;  // under the server's base address; "" for the refusing port
     Body body;
     Values values;
+    HttpEnd end;  // how httpGet says the request ended
+    long status;  // and the status it says answered last (0: none)
     milliseconds totalTimeout = 5s;       // the limits of this row's request
     std::optional<long> capOverPage = {};  // maxBodyBytes = the page's size + this; default 16 MiB
     milliseconds atLeast = 0ms;           // the request must take at least this long (a time limit ran out)
@@ -63,26 +67,27 @@ constexpr const char* WINE_KEEPS_FIRST_RECEIVE_TIMEOUT = "under Wine: one byte m
 
 // Short limits keep the matrix quick; the margins cover sanitizer builds.
 const FaultRow ROWS[] = {
-    {"normal", "/fault/normal", Body::Page, Values::Found},
-    {"connection_refused", "", Body::None, Values::Empty},
-    {"accepted_never_answered", "/fault/hang", Body::None, Values::Empty, 1500ms, {}, 1400ms, 4000ms},
+    {"normal", "/fault/normal", Body::Page, Values::Found, HttpEnd::Answered, 200},
+    {"connection_refused", "", Body::None, Values::Empty, HttpEnd::Unreachable, 0},
+    {"accepted_never_answered", "/fault/hang", Body::None, Values::Empty, HttpEnd::TimedOut, 0, 1500ms, {}, 1400ms,
+     4000ms},
     // The limit falls half-way between two bytes, so only it decides how many arrived.
-    {"trickle_one_byte_a_second", "/fault/trickle", Body::Trickled, Values::NoLink, 2500ms, {}, 2400ms, 5000ms,
-     WINE_KEEPS_FIRST_RECEIVE_TIMEOUT},
-    {"closed_mid_body", "/fault/close-mid-body", Body::FirstHalf, Values::Found},
-    {"cut_inside_utf8_sequence", "/fault/cut-utf8", Body::UpToCutUtf8, Values::Empty},
-    {"body_over_16_mib", "/fault/huge", Body::None, Values::Empty, 10s, {}, 0ms, 10s},
-    {"body_exactly_at_cap", "/fault/normal", Body::Page, Values::Found, 5s, 0},
-    {"body_one_byte_over_cap", "/fault/normal", Body::None, Values::Empty, 5s, -1},
-    {"redirect", "/fault/redirect", Body::Page, Values::Found},
-    {"redirect_loop", "/fault/redirect-loop", Body::None, Values::Empty},
-    {"redirect_to_file", "/fault/redirect-file", Body::None, Values::Empty},
-    {"redirect_to_ftp", "/fault/redirect-ftp", Body::None, Values::Empty},
-    {"status_404_with_page", "/fault/status-404", Body::Page, Values::Found},
-    {"status_500_with_page", "/fault/status-500", Body::Page, Values::Found},
-    {"http11_chunked", "/fault/chunked", Body::Page, Values::Found},
-    {"content_length_over_body", "/fault/long-length", Body::Page, Values::Found},
-    {"empty_body", "/fault/empty", Body::None, Values::Empty},
+    {"trickle_one_byte_a_second", "/fault/trickle", Body::Trickled, Values::NoLink, HttpEnd::TimedOut, 200, 2500ms, {},
+     2400ms, 5000ms, WINE_KEEPS_FIRST_RECEIVE_TIMEOUT},
+    {"closed_mid_body", "/fault/close-mid-body", Body::FirstHalf, Values::Found, HttpEnd::CutShort, 200},
+    {"cut_inside_utf8_sequence", "/fault/cut-utf8", Body::UpToCutUtf8, Values::Empty, HttpEnd::Answered, 200},
+    {"body_over_16_mib", "/fault/huge", Body::None, Values::Empty, HttpEnd::OverCap, 200, 10s, {}, 0ms, 10s},
+    {"body_exactly_at_cap", "/fault/normal", Body::Page, Values::Found, HttpEnd::Answered, 200, 5s, 0},
+    {"body_one_byte_over_cap", "/fault/normal", Body::None, Values::Empty, HttpEnd::OverCap, 200, 5s, -1},
+    {"redirect", "/fault/redirect", Body::Page, Values::Found, HttpEnd::Answered, 200},
+    {"redirect_loop", "/fault/redirect-loop", Body::None, Values::Empty, HttpEnd::TooManyRedirects, 302},
+    {"redirect_to_file", "/fault/redirect-file", Body::None, Values::Empty, HttpEnd::RedirectSchemeRefused, 302},
+    {"redirect_to_ftp", "/fault/redirect-ftp", Body::None, Values::Empty, HttpEnd::RedirectSchemeRefused, 302},
+    {"status_404_with_page", "/fault/status-404", Body::Page, Values::Found, HttpEnd::Answered, 404},
+    {"status_500_with_page", "/fault/status-500", Body::Page, Values::Found, HttpEnd::Answered, 500},
+    {"http11_chunked", "/fault/chunked", Body::Page, Values::Found, HttpEnd::Answered, 200},
+    {"content_length_over_body", "/fault/long-length", Body::Page, Values::Found, HttpEnd::CutShort, 200},
+    {"empty_body", "/fault/empty", Body::None, Values::Empty, HttpEnd::Answered, 200},
 };
 
 std::string readFile(const std::string& path) {
@@ -138,9 +143,12 @@ TEST_P(HttpFaultMatrix, BodyAndValuesAreWhatTheRulesGive) {
     const std::size_t requestsBefore = server_.log.empty() ? 0 : countRequests(server_.log, row.path);
 
     const auto started = std::chrono::steady_clock::now();
-    const std::string body = platform::httpGet(url, limits);
+    platform::HttpOutcome outcome;
+    const std::string body = platform::httpGet(url, limits, &outcome);
     const auto took = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - started);
 
+    EXPECT_EQ(outcome.end, row.end) << outcome.detail;
+    EXPECT_EQ(outcome.status, row.status);
     EXPECT_GE(took, row.atLeast);
     EXPECT_LE(took, row.atMost);
 

@@ -1,14 +1,18 @@
 // Fuzzes the address check in front of the shell action (platform/shell.cpp):
 // nothing that passes may begin with anything but "http://" or "https://"
-// (letters in any case) or hold a byte the rule forbids, and the check must
-// agree with a plain reference of the address rule. openAddress is
-// run too, with the backend action replaced by a recorder.
+// (letters in any case), hold a byte the rule forbids or run over the length
+// limit, and the check must agree with a plain reference of the address rule.
+// The problem that checkAddress reports must agree with isOpenableAddress and
+// point at a byte that shows it; the reference's length, where iconv takes the
+// address, is the one UTF-16 gives. openAddress is run too, with the backend
+// action replaced by a recorder.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "platform/encoding.h"
 #include "platform/shell.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -30,6 +34,27 @@ bool forbidden(char c) {
     return b < 0x21 || b == 0x7F || b == '"';
 }
 
+// UTF-16 units of a GB18030 text: four-byte characters (a digit second) from
+// lead byte 0x90 on are beyond the BMP.
+std::size_t utf16Units(std::string_view text) {
+    std::size_t units = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            units += 1;
+            i += 1;
+        } else if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
+            units += b >= 0x90 ? 2 : 1;
+            i += 4;
+        } else {
+            units += 1;
+            i += 2;
+        }
+    }
+    return units;
+}
+
 bool referenceOpenable(std::string_view address) {
     std::size_t schemeLength = 0;
     if (startsWithFolded(address, "http://"))
@@ -41,7 +66,7 @@ bool referenceOpenable(std::string_view address) {
     if (address.size() == schemeLength) return false;
     for (char c : address)
         if (forbidden(c)) return false;
-    return true;
+    return utf16Units(address) <= platform::MAX_ADDRESS_UNITS;
 }
 
 }  // namespace
@@ -53,6 +78,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view address(reinterpret_cast<const char*>(data), size);
     const bool passes = platform::isOpenableAddress(address);
     FUZZ_CHECK(passes == referenceOpenable(address));
+
+    const platform::AddressCheck check = platform::checkAddress(address);
+    FUZZ_CHECK((check.problem == platform::AddressProblem::None) == passes);
+    FUZZ_CHECK(check.offset <= address.size());
+    switch (check.problem) {
+        case platform::AddressProblem::Space: FUZZ_CHECK(address[check.offset] == ' '); break;
+        case platform::AddressProblem::DoubleQuote: FUZZ_CHECK(address[check.offset] == '"'); break;
+        case platform::AddressProblem::ControlByte:
+            FUZZ_CHECK(forbidden(address[check.offset]) && address[check.offset] != ' ' &&
+                       address[check.offset] != '"');
+            break;
+        case platform::AddressProblem::TooLong:
+            // The units before the offset fit; the one that starts there does not.
+            FUZZ_CHECK(utf16Units(address.substr(0, check.offset)) <= platform::MAX_ADDRESS_UNITS);
+            FUZZ_CHECK(utf16Units(address) > platform::MAX_ADDRESS_UNITS);
+            break;
+        default: break;
+    }
+    if (check.problem == platform::AddressProblem::Space || check.problem == platform::AddressProblem::DoubleQuote ||
+        check.problem == platform::AddressProblem::ControlByte) {
+        for (std::size_t i = 0; i < check.offset; ++i) FUZZ_CHECK(!forbidden(address[i]));  // the first one
+    }
+
+    // Where iconv takes the address, the reference counts what Windows gets.
+    const platform::Conversion utf16 = platform::convertEncoding(address, "GB18030", "UTF-16LE");
+    if (utf16.ok) FUZZ_CHECK(utf16.bytes.size() / 2 == utf16Units(address));
     if (passes) {
         const bool http = startsWithFolded(address, "http://") && address.size() > 7;
         const bool https = startsWithFolded(address, "https://") && address.size() > 8;

@@ -22,11 +22,13 @@ PREFIX = f"http://{HOST}/KALMERDINE_"
 SUFFIX = ".zip?update=21"
 PLAIN = f"http://{HOST}/mirror/KALMERDINE_7.14.zip"
 MIB = 1 << 20
-# A version of a mebibyte, so the first address is over a mebibyte too. It
-# passes the address check (http, no forbidden byte), and still nothing may
-# open it: Linux refuses xdg-open an argument over 128 KiB, and the Windows
-# backend hands the shell no address of INTERNET_MAX_URL_LENGTH or more.
+# A version of a mebibyte, so the first address is over a mebibyte too: plain
+# http with no forbidden byte, but far over the length that the address check
+# allows (Windows takes no address of INTERNET_MAX_URL_LENGTH or more).
 HUGE_VERSION = "7." + "1" * MIB
+# An address of 2100 characters: over that limit, yet well within what xdg-open
+# takes, so only the shared check keeps the GTK backend from opening it.
+OVER_LIMIT_VERSION = "7." + "1" * (2100 - len(PREFIX) - len(SUFFIX) - 2)
 CONTROL_VERSION = "7.14\x01\x07\t\x1b[2J\r\n\x7f"
 
 # (name, link1, the version the label must show)
@@ -39,6 +41,7 @@ ROWS = [
     # the version is still found between the prefix and the suffix.
     ("quote, space and a browser flag", f'{PREFIX}7.14{SUFFIX}" --incognito', "7.14"),
     ("a mebibyte", f"{PREFIX}{HUGE_VERSION}{SUFFIX}", HUGE_VERSION),
+    ("just over the address length limit", f"{PREFIX}{OVER_LIMIT_VERSION}{SUFFIX}", OVER_LIMIT_VERSION),
     ("control characters", f"{PREFIX}{CONTROL_VERSION}{SUFFIX}", CONTROL_VERSION),
 ]
 

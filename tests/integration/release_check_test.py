@@ -9,10 +9,15 @@ the server on the build's own loopback port, where the built-in address points.
 """
 
 import argparse
+import contextlib
+import http.server
 import os
+import socket
+import ssl
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
@@ -23,6 +28,8 @@ SAMPLE_PAGE = os.path.join(HERE, os.pardir, "support", "sample_release_page.html
 SAMPLE_PREFIX = b"http://127.0.0.1:47613/KALMERDINE_"
 MIRROR = b"http://127.0.0.1:47613/mirror/KALMERDINE_7.14.zip"
 SENTINEL = "后文本".encode("gb18030")
+# A self-signed certificate for 127.0.0.1 (and its key): no system trusts it.
+UNTRUSTED_CERTIFICATE = os.path.join(HERE, "untrusted_server.pem")
 FIELDS = ("pageText", "link1Raw", "link2Raw", "download1Url", "latestVersion", "download2Url")
 
 ARGS = None  # set by main()
@@ -31,6 +38,41 @@ ARGS = None  # set by main()
 def run(args, stdin=b"", cwd=None):
     result = subprocess.run([ARGS.release_check] + args, input=stdin, capture_output=True, timeout=60, cwd=cwd)
     return result.returncode, result.stdout, result.stderr
+
+
+@contextlib.contextmanager
+def untrusted_https_server():
+    """An https server on a free loopback port whose certificate nobody trusts; yields its address."""
+    server = http.server.HTTPServer(("127.0.0.1", 0), http.server.SimpleHTTPRequestHandler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(UNTRUSTED_CERTIFICATE)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    thread = threading.Thread(target=server.serve_forever, daemon=True)
+    thread.start()
+    try:
+        yield f"https://127.0.0.1:{server.server_address[1]}/"
+    finally:
+        server.shutdown()
+        server.server_close()
+        thread.join()
+
+
+@contextlib.contextmanager
+def full_accept_queue():
+    """A loopback port whose listener never accepts and whose accept queue is full: a new
+    connection there never completes. Yields its address."""
+    with socket.socket() as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)
+        fillers = [socket.socket() for _ in range(3)]
+        try:
+            for filler in fillers:
+                filler.setblocking(False)
+                filler.connect_ex(listener.getsockname())
+            yield f"http://127.0.0.1:{listener.getsockname()[1]}/"
+        finally:
+            for filler in fillers:
+                filler.close()
 
 
 class Pages:
@@ -165,6 +207,53 @@ class ReleaseCheckTest(unittest.TestCase):
         code, out, _ = run(["--field", "latestVersion", f"http://127.0.0.1:{port}/"])
         self.assertEqual((code, out), (1, b""))
 
+    def test_fetch_names_how_the_request_ended(self):
+        # What httpGet reports, in the updater's own limits (so the silent row takes the whole 20 s,
+        # the one whose connection never completes the 10 s of the connect limit).
+        cases = [
+            # name, path on the release server or one of the other places below, the fetch line, exit code,
+            # why the page text is empty
+            ("Refused", "refusing port", "the connection was refused or the host is unreachable", 1,
+             "(empty) no body: the request failed (see fetch)"),
+            ("ConnectionNeverCompletes", "full accept queue", "no connection within 10 s", 1,
+             "(empty) no body: the request failed (see fetch)"),
+            ("SilentServer", "/fault/hang", "timed out: no answer within 20 s", 1,
+             "(empty) no body: the request failed (see fetch)"),
+            ("OverTheCap", "/fault/huge", "the body is over 16 MiB, which the updater counts as no body", 1,
+             "(empty) no body: the request failed (see fetch)"),
+            ("RedirectLoop", "/fault/redirect-loop", "more than 10 redirects (the last answered 302)", 1,
+             "(empty) no body: the request failed (see fetch)"),
+            ("RedirectToFtp", "/fault/redirect-ftp",
+             "redirected to an address that is neither http nor https, which the updater does not follow", 1,
+             "(empty) no body: the request failed (see fetch)"),
+            ("EmptyPage", "/fault/empty", "answered with status 200", 1, "(empty) no body: the page is empty"),
+            ("ErrorStatus", "/fault/status-404", "answered with status 404 (the updater searches the body all the same)",
+             0, None),
+            ("ClosedMidBody", "/fault/close-mid-body",
+             "answered with status 200, but the connection closed before the body's end: "
+             "the updater uses the body as far as it arrived", 1, None),  # the links lie in the second half
+            ("UntrustedCertificate", "untrusted https", "the server's certificate is not trusted", 1,
+             "(empty) no body: the request failed (see fetch)"),
+        ]
+        sock, refused = closed_port()
+        with sock, ReleaseServer(page=self.good_file, keep_addresses=True) as server, \
+                untrusted_https_server() as https, full_accept_queue() as no_connection:
+            places = {"refusing port": f"http://127.0.0.1:{refused}/", "untrusted https": https,
+                      "full accept queue": no_connection}
+            for name, path, fetch, exit_code, why_empty in cases:
+                with self.subTest(name):
+                    url = places.get(path) or server.url(path)
+                    code, out, err = run([url])
+                    report = out.decode()
+                    self.assertEqual(code, exit_code, report + err.decode())
+                    self.assertIn("\nfetch:          " + fetch, report)
+                    page_text = report.split("\npage text:      ", 1)[1].split("\n", 1)[0]
+                    if why_empty is None:
+                        self.assertTrue(page_text.endswith(" bytes of GB18030"), page_text)
+                    else:
+                        self.assertEqual(page_text, why_empty)
+                    self.assertEqual(err, b"")
+
     # ------------------------------------------------------- usage errors
 
     def test_usage_errors(self):
@@ -235,14 +324,33 @@ class ReleaseCheckTest(unittest.TestCase):
                 self.assertEqual((code, out), (1, value))
 
     def test_warns_about_addresses_the_updater_would_not_open(self):
-        body = self.pages.good.replace(MIRROR, b"ftp://mirror.example/a b.zip")
-        code, out, _ = run([self.pages.write("ftp.html", body)])
-        self.assertEqual(code, 0)  # the fields are all there; the warning is for a person
-        self.assertIn("warning: the updater would not open download 2: it does not begin with http:// or https://",
-                      out.decode())
-        body = self.pages.good.replace(MIRROR, b'http://mirror.example/a"b.zip')
-        code, out, _ = run([self.pages.write("quote.html", body)])
-        self.assertIn("warning: the updater would not open download 2: it holds a double quote", out.decode())
+        longest = b"http://mirror.example/" + b"a" * (2082 - 22)  # the most Windows takes
+        wide = "http://mirror.example/".encode() + "中".encode() * 2060 + b"a"  # one UTF-16 unit per character
+        cases = [
+            # name, download 2, the warning (None: the address is opened)
+            ("OtherScheme", b"ftp://mirror.example/a b.zip", "it does not begin with http:// or https://"),
+            ("DoubleQuote", b'http://mirror.example/a"b.zip', "it holds a double quote (0x22) at byte offset 23"),
+            ("Space", b"http://mirror.example/a b.zip", "it holds a space (0x20) at byte offset 23"),
+            ("ControlByte", b"http://mirror.example/a\x1bb.zip", "it holds a control byte (0x1B) at byte offset 23"),
+            ("NothingAfterScheme", b"https://", "nothing follows the scheme"),
+            ("AtTheLengthLimit", longest, None),
+            ("OneOverTheLengthLimit", longest + b"b",
+             "it is longer than 2082 characters (UTF-16 units), the most that Windows takes; "
+             "the character at byte offset 2082 is one too many"),
+            ("OverTheLimitInChineseCharacters", wide,
+             "it is longer than 2082 characters (UTF-16 units), the most that Windows takes; "
+             f"the character at byte offset {22 + 2060 * 2} is one too many"),
+        ]
+        for name, address, warning in cases:
+            with self.subTest(name):
+                body = self.pages.good.replace(MIRROR, address)
+                code, out, _ = run([self.pages.write(name + ".html", body)])
+                self.assertEqual(code, 0)  # the fields are all there; the warning is for a person
+                report = out.decode()
+                if warning is None:
+                    self.assertNotIn("warning", report)
+                else:
+                    self.assertIn(f"warning: the updater would not open download 2: {warning}\n", report)
 
 
 class BuiltInAddressTest(unittest.TestCase):
