@@ -22,4 +22,9 @@ struct HttpLimits {
 // the status code; no bytes when the request fails before a body arrives.
 std::string httpGet(std::string_view url, const HttpLimits& limits = {});
 
+// Starts, on a detached thread, what the first httpGet would otherwise set up
+// itself (loading the HTTP library, initialising TLS), so that it overlaps the
+// caller's own start-up. Sends nothing; httpGet waits for it if need be.
+void prepareHttp();
+
 }  // namespace platform
