@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <iconv.h>
 
+#include "platform/large_buffer.h"
+
 namespace platform {
 namespace {
 
@@ -41,7 +43,7 @@ Conversion convertEncoding(std::string_view input, const char* fromCode, const c
     // Converted straight into the result, with no second copy of a page of
     // megabytes. Sized for the usual case, an output no longer than the input
     // (ASCII, and Chinese from UTF-8 to GB18030), and grown when it is longer.
-    std::string out(input.size() + 16, '\0');
+    std::string out = largeBuffer(input.size() + 16);
     std::size_t written = 0;
     char* in = const_cast<char*>(input.data());  // iconv only reads through it
     std::size_t inLeft = input.size();
