@@ -32,7 +32,9 @@ std::optional<CurlLibrary> load() {
                           lookUp(library, "curl_slist_append", curl.slistAppend) &&
                           lookUp(library, "curl_slist_free_all", curl.slistFreeAll);
     // Once, before any handle exists; curl_easy_init would otherwise do it
-    // itself, on the interface thread in the middle of the request.
+    // itself, on the interface thread in the middle of the request. No flag
+    // leaves TLS out: CURL_GLOBAL_SSL has meant nothing since libcurl 7.57.
+    // Safe beside the toolkit's start on another thread since 7.84.
     if (!complete || globalInit(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
         dlclose(library);
         return std::nullopt;
