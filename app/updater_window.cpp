@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/fine_timer.h"
+#include "platform/http.h"
 #include "platform/shell.h"
 
 namespace app {
@@ -67,6 +68,9 @@ platform::WindowEvents updaterWindowEvents(UpdaterWindow& window) {
 }
 
 int runUpdaterWindow() {
+    // The HTTP library loads while the toolkit starts; the request itself is
+    // still sent from onCreated.
+    platform::prepareHttp();
     // The window's ReleaseInfo lives until this returns: leaving this scope is
     // the program-end clean-up that releases it.
     UpdaterWindow window;

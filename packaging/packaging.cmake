@@ -60,6 +60,8 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # Dependencies as dpkg-shlibdeps finds them in the programs, not by hand.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # libcurl is loaded at run time (dlopen), so dpkg-shlibdeps cannot see it.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4 (>= 7.84)")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 endif()
 

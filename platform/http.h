@@ -45,4 +45,9 @@ struct HttpOutcome {
 // When outcome is given, it receives how the request ended.
 std::string httpGet(std::string_view url, const HttpLimits& limits = {}, HttpOutcome* outcome = nullptr);
 
+// Starts, on a detached thread, what the first httpGet would otherwise set up
+// itself (loading the HTTP library, initialising TLS), so that it overlaps the
+// caller's own start-up. Sends nothing; httpGet waits for it if need be.
+void prepareHttp();
+
 }  // namespace platform

@@ -29,21 +29,6 @@ std::uint64_t load(const char* p) {
     return word;
 }
 
-// True when the eight bytes at p are all below 0x80, i.e. eight one-byte units.
-bool eightAscii(const char* p) { return (load(p) & 0x8080808080808080ull) == 0; }
-
-// Moves a unit-start cursor forward until it is at or past target, skipping
-// runs of ASCII eight bytes at a time.
-Size advanceUnits(std::string_view text, Size cursor, Size target) {
-    while (cursor < target) {
-        if (target - cursor >= 8 && eightAscii(text.data() + cursor))
-            cursor += 8;
-        else
-            cursor += unitWidth(static_cast<unsigned char>(text[cursor]));
-    }
-    return cursor;
-}
-
 // Marks every zero byte of word with its high bit, exactly (no carries between bytes).
 constexpr std::uint64_t zeroBytes(std::uint64_t word) {
     constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
@@ -63,29 +48,49 @@ std::uint64_t withoutFirstMarked(std::uint64_t marks) {
     else return marks & ~(std::uint64_t{1} << (63 - std::countl_zero(marks)));
 }
 
+// Tells whether candidates, offered in increasing order, begin a unit.
+//
+// A byte below 0x80 always ends a unit (it is a one-byte unit or a trail
+// byte), so the byte after it begins one; each byte of 0x80 or more in the run
+// that follows leads a two-byte unit. A candidate therefore begins a unit when
+// the run of bytes of 0x80 or more just before it has even length. The run is
+// only followed back to the last unit start already known, so all candidates
+// together look at each byte at most once.
+class UnitStarts {
+public:
+    UnitStarts(std::string_view text, Size from) : data_(text.data()), known_(from) {}
+
+    bool at(Size candidate) {
+        Size runStart = candidate;
+        while (runStart > known_ && static_cast<unsigned char>(data_[runStart - 1]) >= 0x80) --runStart;
+        const bool start = (candidate - runStart) % 2 == 0;
+        known_ = start ? candidate : candidate + 1;  // otherwise candidate - 1 leads the unit over it
+        return start;
+    }
+
+private:
+    const char* data_;
+    Size known_;  // a unit start at or before the next candidate
+};
+
 // Offset of the first unit start at or after from whose bytes equal needle.
 // from must be a unit start; needle must not be empty.
 //
-// Candidates come from a byte search that ignores units; a unit-start cursor
-// trails behind and rejects a candidate that begins inside a unit. The cursor
-// only ever moves forward, so the whole stays linear.
+// Candidates come from a byte search that ignores units; UnitStarts rejects a
+// candidate that begins inside a unit.
 Size findUnitMatch(std::string_view text, Size from, std::string_view needle, bool ignoreCase) {
     const Size n = needle.size();
     if (text.size() - from < n) return std::string_view::npos;
     const Size lastStart = text.size() - n;  // the last offset where the needle still fits
     const char* data = text.data();
-    Size cursor = from;
-    auto atUnitStart = [&](Size candidate) {
-        cursor = advanceUnits(text, cursor, candidate);
-        return cursor == candidate;
-    };
+    UnitStarts unitStarts(text, from);
 
     if (n == 1 && !ignoreCase) {
         for (Size at = from; at <= lastStart;) {
             const void* hit = std::memchr(data + at, needle[0], lastStart - at + 1);
             if (hit == nullptr) break;
             const Size candidate = static_cast<Size>(static_cast<const char*>(hit) - data);
-            if (atUnitStart(candidate)) return candidate;
+            if (unitStarts.at(candidate)) return candidate;
             at = candidate + 1;
         }
         return std::string_view::npos;
@@ -102,13 +107,13 @@ Size findUnitMatch(std::string_view text, Size from, std::string_view needle, bo
             std::uint64_t marks = zeroBytes(load(data + at) ^ first) & zeroBytes(load(data + at + n - 1) ^ last);
             for (; marks != 0; marks = withoutFirstMarked(marks)) {
                 const Size candidate = at + static_cast<Size>(firstMarkedByte(marks));
-                if (std::memcmp(data + candidate + 1, needle.data() + 1, n - 2) == 0 && atUnitStart(candidate))
+                if (std::memcmp(data + candidate + 1, needle.data() + 1, n - 2) == 0 && unitStarts.at(candidate))
                     return candidate;
             }
         }
     }
     for (; at <= lastStart; ++at)
-        if (equalAt(text, at, needle, ignoreCase) && atUnitStart(at)) return at;
+        if (equalAt(text, at, needle, ignoreCase) && unitStarts.at(at)) return at;
     return std::string_view::npos;
 }
 

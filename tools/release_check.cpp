@@ -17,6 +17,7 @@
 
 #include "platform/encoding.h"
 #include "platform/http.h"
+#include "platform/large_buffer.h"
 #include "platform/shell.h"
 #include "release/release_page_reader.h"
 
@@ -200,7 +201,7 @@ bool readFile(const std::string& name, std::string& bytes) {
     // meanwhile, or has none to tell (a pipe), is read on in pieces.
     const std::streamoff size = file.seekg(0, std::ios::end) ? std::streamoff(file.tellg()) : -1;
     if (size > 0 && file.seekg(0)) {
-        bytes.resize(static_cast<std::size_t>(size));
+        bytes = platform::largeBuffer(static_cast<std::size_t>(size));
         file.read(bytes.data(), size);
         bytes.resize(static_cast<std::size_t>(file.gcount()));
     } else {

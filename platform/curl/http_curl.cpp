@@ -3,17 +3,22 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
 
+#include "platform/curl/curl_loader.h"
 #include "platform/http.h"
 
 namespace platform {
 namespace {
 
 struct EasyDeleter {
-    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+    const CurlLibrary* curl;
+    void operator()(CURL* easy) const { curl->easyCleanup(easy); }
 };
 struct HeaderListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    const CurlLibrary* curl;
+    void operator()(curl_slist* list) const { curl->slistFreeAll(list); }
 };
 
 struct Download {
@@ -34,11 +39,11 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
 }
 
 // What curl's result means for the request; took is how long the transfer lasted.
-HttpOutcome outcomeOf(CURLcode code, CURL* h, bool overCap, std::chrono::steady_clock::duration took,
-                      const HttpLimits& limits, const char* error) {
+HttpOutcome outcomeOf(const CurlLibrary& curl, CURLcode code, CURL* h, bool overCap,
+                      std::chrono::steady_clock::duration took, const HttpLimits& limits, const char* error) {
     HttpOutcome outcome;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &outcome.status);
-    if (code != CURLE_OK) outcome.detail = *error != '\0' ? error : curl_easy_strerror(code);
+    curl.easyGetinfo(h, CURLINFO_RESPONSE_CODE, &outcome.status);
+    if (code != CURLE_OK) outcome.detail = *error != '\0' ? error : curl.easyStrerror(code);
     if (overCap || code == CURLE_FILESIZE_EXCEEDED) {
         outcome.end = HttpEnd::OverCap;
         return outcome;
@@ -68,49 +73,63 @@ HttpOutcome outcomeOf(CURLcode code, CURL* h, bool overCap, std::chrono::steady_
 
 }  // namespace
 
+void prepareHttp() {
+    try {
+        std::thread([] { loadCurl(); }).detach();
+    } catch (const std::system_error&) {
+        // No thread: the first httpGet loads the library itself.
+    }
+}
+
 std::string httpGet(std::string_view url, const HttpLimits& limits, HttpOutcome* outcome) {
     if (outcome != nullptr) *outcome = {HttpEnd::Failed, 0, "libcurl could not start a transfer"};
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    const CurlLibrary* curl = loadCurl();
+    if (curl == nullptr) {
+        if (outcome != nullptr) outcome->detail = "libcurl (libcurl.so.4) could not be loaded";
+        return {};
+    }
+    std::unique_ptr<CURL, EasyDeleter> easy(curl->easyInit(), EasyDeleter{curl});
     if (!easy) return {};
     curl_slist* raw = nullptr;
     for (const char* header : {"Accept: */*", "Pragma: no-cache"}) {
-        curl_slist* next = curl_slist_append(raw, header);
+        curl_slist* next = curl->slistAppend(raw, header);
         if (next == nullptr) {
-            curl_slist_free_all(raw);
+            curl->slistFreeAll(raw);
             return {};
         }
         raw = next;
     }
-    std::unique_ptr<curl_slist, HeaderListDeleter> headers(raw);
+    std::unique_ptr<curl_slist, HeaderListDeleter> headers(raw, HeaderListDeleter{curl});
 
     Download download{{}, limits.maxBodyBytes};
     const std::string address(url);
     CURL* h = easy.get();
-    curl_easy_setopt(h, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    curl_easy_setopt(h, CURLOPT_USERAGENT, HTTP_USER_AGENT);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_PROXY, "");  // direct, whatever http_proxy says
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, limits.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalTimeout.count()));
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes));
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &download);
+    curl->easySetopt(h, CURLOPT_URL, address.c_str());
+    curl->easySetopt(h, CURLOPT_HTTPGET, 1L);
+    curl->easySetopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    curl->easySetopt(h, CURLOPT_USERAGENT, HTTP_USER_AGENT);
+    curl->easySetopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl->easySetopt(h, CURLOPT_PROXY, "");  // direct, whatever http_proxy says
+    curl->easySetopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl->easySetopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl->easySetopt(h, CURLOPT_FOLLOWLOCATION, 1L);
+    curl->easySetopt(h, CURLOPT_MAXREDIRS, limits.maxRedirects);
+    curl->easySetopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connectTimeout.count()));
+    curl->easySetopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalTimeout.count()));
+    curl->easySetopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBodyBytes));
+    curl->easySetopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl->easySetopt(h, CURLOPT_WRITEFUNCTION, collect);
+    curl->easySetopt(h, CURLOPT_WRITEDATA, &download);
     char error[CURL_ERROR_SIZE] = "";
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error);
+    curl->easySetopt(h, CURLOPT_ERRORBUFFER, error);
 
     // Any error after the body began (time out, connection closed early) still
     // leaves the part that arrived; only an oversized body counts as nothing.
     const auto started = std::chrono::steady_clock::now();
-    const CURLcode code = curl_easy_perform(h);
+    const CURLcode code = curl->easyPerform(h);
     if (outcome != nullptr)
-        *outcome = outcomeOf(code, h, download.overCap, std::chrono::steady_clock::now() - started, limits, error);
+        *outcome = outcomeOf(*curl, code, h, download.overCap, std::chrono::steady_clock::now() - started, limits,
+                             error);
     if (download.overCap) return {};
     return std::move(download.body);
 }

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <iconv.h>
 
+#include "platform/large_buffer.h"
+
 namespace platform {
 namespace {
 
@@ -38,20 +40,20 @@ Conversion convertEncoding(std::string_view input, const char* fromCode, const c
     Converter converter(fromCode, toCode);
     if (!converter.valid()) return result;
 
-    // Converted through a small piece buffer and appended: only the bytes that
-    // come out are ever touched, not a zero-filled worst case of twice the input.
-    std::string out;
-    out.reserve(input.size() + input.size() / 4 + 16);
-    char piece[64 * 1024];
+    // Converted straight into the result, with no second copy of a page of
+    // megabytes. Sized for the usual case, an output no longer than the input
+    // (ASCII, and Chinese from UTF-8 to GB18030), and grown when it is longer.
+    std::string out = largeBuffer(input.size() + 16);
+    std::size_t written = 0;
     char* in = const_cast<char*>(input.data());  // iconv only reads through it
     std::size_t inLeft = input.size();
     for (bool flushing = false;;) {
-        char* outPtr = piece;
-        std::size_t outLeft = sizeof piece;
+        char* outPtr = out.data() + written;
+        std::size_t outLeft = out.size() - written;
         const std::size_t rc = flushing ? iconv(converter.get(), nullptr, nullptr, &outPtr, &outLeft)
                                         : iconv(converter.get(), InputBuffer{&in}, &inLeft, &outPtr, &outLeft);
         const int error = errno;
-        out.append(piece, static_cast<std::size_t>(outPtr - piece));
+        written = static_cast<std::size_t>(outPtr - out.data());
         if (rc != static_cast<std::size_t>(-1)) {
             if (flushing) break;
             flushing = true;  // emit any shift state the target needs
@@ -62,7 +64,9 @@ Conversion convertEncoding(std::string_view input, const char* fromCode, const c
             result.incomplete = error == EINVAL;
             return result;
         }
+        out.resize(out.size() + 2 * inLeft + 16);  // room for the rest at twice its size
     }
+    out.resize(written);
     result.bytes = std::move(out);
     result.ok = true;
     return result;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """release-check's sources, fields, report and exit codes.
 
-  release_check_test.py --release-check PATH --prefix DOWNLOAD_URL_PREFIX [--builtin-port PORT]
+  release_check_test.py --release-check PATH --prefix DOWNLOAD_URL_PREFIX
+                        [--builtin-port PORT | --not-libcurl-dir DIR]
 
 Without --builtin-port every case uses files, standard input or a release
 server on a free port. With it, only the cases without SOURCE run: they need
@@ -253,6 +254,37 @@ class ReleaseCheckTest(unittest.TestCase):
                     else:
                         self.assertEqual(page_text, why_empty)
                     self.assertEqual(err, b"")
+    # ------------------------------------------------------------ libcurl
+
+    def test_libcurl_is_loaded_only_for_an_address(self):
+        # The dynamic loader names every library it loads; a page from a file
+        # or standard input must not bring in libcurl and its dependency tree.
+        traced = dict(os.environ, LD_DEBUG="files")
+        for args, stdin in ((["--field", "latestVersion", self.good_file], b""),
+                            (["--field", "latestVersion", "-"], self.pages.good), (["--help"], b"")):
+            with self.subTest(args=args):
+                result = subprocess.run([ARGS.release_check] + args, input=stdin, capture_output=True, timeout=60,
+                                        env=traced)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertNotIn(b"libcurl", result.stderr)
+        sock, port = closed_port()
+        with sock:
+            result = subprocess.run([ARGS.release_check, f"http://127.0.0.1:{port}/"], capture_output=True,
+                                    timeout=60, env=traced)
+        self.assertIn(b"file=libcurl.so.4", result.stderr)  # the trace does show it when it is loaded
+
+    def test_without_libcurl_an_address_has_no_body(self):
+        # A libcurl.so.4 without libcurl's functions, found first: the fetch
+        # fails cleanly before any request, and a file still reads as always.
+        without = dict(os.environ, LD_LIBRARY_PATH=ARGS.not_libcurl_dir)
+        with ReleaseServer(page=self.good_file) as server:
+            result = subprocess.run([ARGS.release_check, server.url()], capture_output=True, timeout=60, env=without)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn("page text:      (empty) no body", result.stdout.decode())
+            self.assertEqual(server.requests(), [])
+        result = subprocess.run([ARGS.release_check, "--field", "latestVersion", self.good_file], capture_output=True,
+                                timeout=60, env=without)
+        self.assertEqual((result.returncode, result.stdout), (0, b"7.14"), result.stderr)
 
     # ------------------------------------------------------- usage errors
 
@@ -348,7 +380,7 @@ class ReleaseCheckTest(unittest.TestCase):
                 self.assertEqual(code, 0)  # the fields are all there; the warning is for a person
                 report = out.decode()
                 if warning is None:
-                    self.assertNotIn("warning", report)
+                    self.assertNotIn("would not open", report)  # (it is plain http: that warning may stand)
                 else:
                     self.assertIn(f"warning: the updater would not open download 2: {warning}\n", report)
 
@@ -370,6 +402,7 @@ def main():
     parser.add_argument("--release-check", required=True)
     parser.add_argument("--prefix", required=True, help="the build's DOWNLOAD_URL_PREFIX")
     parser.add_argument("--builtin-port", type=int)
+    parser.add_argument("--not-libcurl-dir", help="a directory holding a libcurl.so.4 without libcurl's functions")
     ARGS = parser.parse_args()
     ARGS.release_check = os.path.abspath(ARGS.release_check)
     case = BuiltInAddressTest if ARGS.builtin_port else ReleaseCheckTest

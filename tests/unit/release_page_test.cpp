@@ -310,6 +310,25 @@ TEST(SampleReleasePage, YieldsVersionAndBothAddresses) {
     EXPECT_EQ(info.download2Url, "http://127.0.0.1:47613/mirror/KALMERDINE_7.14.zip");
 }
 
+// A page whose GB18030 text is longer than its UTF-8 body: the converted text
+// outgrows its first guess and still comes out whole, and back again.
+TEST(PageConversion, TextLongerThanTheBody) {
+    std::string body;
+    std::string pageText;
+    for (int i = 0; i < 5000; ++i) {
+        body += "\xC3\x80";              // À: two bytes in UTF-8,
+        pageText += "\x81\x30\x86\x38";  // four in GB18030
+    }
+    body += line1(PREFIX + "7.14.zip?update=21") + "\r\n";
+    pageText += line1(PREFIX + "7.14.zip?update=21") + "\r\n";
+
+    ReleaseInfo info;
+    extractReleaseInfo(body, info);
+    EXPECT_EQ(info.pageText, pageText);
+    EXPECT_EQ(info.latestVersion, "7.14");
+    EXPECT_EQ(platform::gb18030ToUtf8(pageText), body);
+}
+
 TEST(ReleaseConstants, MarkersAsSpecified) {
     EXPECT_EQ(LINK1_MARKER.size(), 13u);
     EXPECT_EQ(LINK2_MARKER.size(), 13u);
