@@ -300,8 +300,10 @@ std::string whyPageEmpty(const Source& source, std::string_view body, const rele
                          const platform::HttpOutcome& fetch) {
     using release::PageProblem;
     std::string bytes;
-    for (std::size_t i = page.badOffset; i < body.size() && i < page.badOffset + 4; ++i)
-        bytes += (bytes.empty() ? "" : " ") + hexByte(static_cast<unsigned char>(body[i]));
+    for (std::size_t i = page.badOffset; i < body.size() && i < page.badOffset + 4; ++i) {
+        if (!bytes.empty()) bytes += ' ';  // not `"" + hexByte(...)`: a false -Wrestrict of GCC 12 at -O3
+        bytes += hexByte(static_cast<unsigned char>(body[i]));
+    }
     const std::string at = std::to_string(page.badOffset);
     switch (page.problem) {
         case PageProblem::NoBody:
