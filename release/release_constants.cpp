@@ -1,5 +1,6 @@
 // The addresses that the build configures (see the top-level CMakeLists.txt).
 #include "release/release_page_reader.h"
+#include "release_addresses.h"
 
 namespace release {
 
