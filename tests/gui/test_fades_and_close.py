@@ -5,11 +5,13 @@ window at once; it fades out and the program ends with exit code 0.
 Opacity is watched as the window manager would see it, through PropertyNotify on
 _NET_WM_WINDOW_OPACITY (GTK removes the property at full opacity)."""
 
+import os
+import signal
 import sys
 import unittest
 
 import window_support
-from window_support import alpha
+from window_support import alpha, harness
 
 # 255 steps, each followed by a sleep of at least 1 ms.
 FADE_AT_LEAST = 0.255
@@ -56,17 +58,29 @@ class CloseSequence(unittest.TestCase):
                 # whichever value was set last.
 
     def test_close_request_during_the_fade_in(self):
+        # Arranged rather than raced: the updater starts its fade-in and then asks
+        # for the page, so it is held (SIGSTOP) as soon as the request arrives,
+        # the close is sent to its window, not yet shown, and it goes on. The
+        # close is then waiting before the fade-in can have got far, however
+        # slow the machine.
         with window_support.Updater(self.config) as updater:
-            # The first opacity the window gets is the transparent start, set before
-            # the window is shown and the fade-in has applied a single step.
-            xid = updater.wait_mapped()
-            first = updater.opacities(xid)
-            self.assertTrue(any(v is not None for _, v in first))
-            if first[-1][1] is None:
-                self.skipTest("the fade-in ended before the test could ask to close")
-            asked_at = updater.close(xid)
+            page_asked = harness.wait_until(lambda: updater.server.requests(), 30, interval=0.002)
+            self.assertTrue(page_asked, "the updater did not ask for the page")
+            os.kill(updater.process.pid, signal.SIGSTOP)
+            try:
+                # Its window exists and has its transparent start before the fade-in begins.
+                xid = harness.wait_until(lambda: next((x for _, kind, x, rest in updater.watch.events("opacity")
+                                                       if rest[0] not in ("none", "gone")), None), 10)
+                self.assertTrue(xid, f"no window with an opacity: {updater.watch.events()}")
+                self.assertFalse(updater.watch.events("map", xid), "shown before the page was read")
+                asked_at = updater.close(xid)
+            finally:
+                os.kill(updater.process.pid, signal.SIGCONT)
             self.check_ended_after_fade_out(updater, xid, asked_at)
-
+            # Both fades set the opacity in turn: the fade-in's rising values
+            # show between the fade-out's falling ones.
+            after = [alpha(v) for t, v in updater.opacities(xid) if t >= asked_at]
+            self.assertNotEqual(after, sorted(after, reverse=True), f"the fade-in was over: {after}")
 
 if __name__ == "__main__":
     window_support.main(sys.modules[__name__])
