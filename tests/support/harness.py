@@ -124,7 +124,8 @@ class ReleaseServer:
         if not os.path.exists(self.log):
             return []
         with open(self.log, encoding="utf-8") as f:
-            return [json.loads(line) for line in f if line.strip()]
+            # A line still being written has no newline yet.
+            return [json.loads(line) for line in f if line.endswith("\n") and line.strip()]
 
 
 def closed_port():
