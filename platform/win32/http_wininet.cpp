@@ -4,9 +4,13 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cwchar>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/http.h"
 #include "platform/win32/wide.h"
@@ -64,11 +68,99 @@ void setTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
 }
 
 // Every wait is bounded by what is left of the whole request's time.
-void limitWaits(HINTERNET request, Clock::time_point deadline) {
+void limitWaits(HINTERNET request, Clock::time_point deadline, const HttpLimits& limits) {
     const DWORD left = std::max<DWORD>(millisecondsLeft(deadline), 1);
+    const auto connect = std::max<long long>(limits.connectTimeout.count(), 1);
+    setTimeout(request, INTERNET_OPTION_CONNECT_TIMEOUT, connect < left ? static_cast<DWORD>(connect) : left);
     setTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, left);
     setTimeout(request, INTERNET_OPTION_SEND_TIMEOUT, left);
 }
+
+// One request, shared by httpGet and the thread that talks to WinINet for it.
+// WinINet does not keep to its own time-outs: under Wine, a connect that never
+// completes waits until the kernel gives up (minutes), whatever the connect
+// time-out says and even when the handle is closed meanwhile. So httpGet waits
+// for that thread until the deadline at most, then closes the request in
+// flight (which ends a read blocked on it) and returns the body as far as it
+// arrived; a thread still blocked finishes on its own, and adds nothing more.
+class Fetch {
+public:
+    // Watches a new request until close(). After the deadline the request is
+    // closed at once and nullptr returned, so that no hop starts then.
+    HINTERNET watch(HINTERNET request) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (expired_ || !request) {
+            if (request) InternetCloseHandle(request);
+            return nullptr;
+        }
+        request_ = request;
+        return request;
+    }
+
+    // Closes the watched request unless the deadline has closed it already.
+    void close(HINTERNET request) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (request_ != request) return;
+        InternetCloseHandle(request);
+        request_ = nullptr;
+    }
+
+    // The status of the latest answer, for the report at the deadline.
+    void answered(DWORD status) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        status_ = status;
+    }
+
+    // Adds bytes that arrived; false when no more may come: after the deadline.
+    bool append(const char* bytes, std::size_t size) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (expired_) return false;
+        body_.append(bytes, size);
+        return true;
+    }
+
+    // A body past the cap counts as none.
+    void drop() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::string().swap(body_);
+    }
+
+    void finish(const HttpOutcome& outcome) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+            outcome_ = outcome;
+        }
+        finished_.notify_one();
+    }
+
+    // The body once the fetch has finished, or as far as it arrived at the deadline.
+    std::string await(Clock::time_point deadline, HttpOutcome* outcome) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        finished_.wait_until(lock, deadline, [this] { return done_; });
+        expired_ = true;
+        if (request_) InternetCloseHandle(request_);
+        request_ = nullptr;
+        if (outcome != nullptr) *outcome = done_ ? outcome_ : HttpOutcome{HttpEnd::TimedOut, static_cast<long>(status_), {}};
+        return std::move(body_);
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    bool done_ = false;
+    bool expired_ = false;
+    HINTERNET request_ = nullptr;
+    DWORD status_ = 0;
+    std::string body_;
+    HttpOutcome outcome_;
+};
+
+struct WatchedRequestCloser {
+    Fetch* fetch;
+    void operator()(HINTERNET request) const { fetch->close(request); }
+};
+using WatchedRequest = std::unique_ptr<void, WatchedRequestCloser>;
 
 DWORD statusCode(HINTERNET request) {
     DWORD status = 0;
@@ -138,97 +230,104 @@ HttpEnd endOfError(DWORD error, Clock::time_point deadline) {
     }
 }
 
-// Fills outcome, when there is one, with how the request ended.
-void report(HttpOutcome* outcome, HttpEnd end, DWORD status, DWORD error = 0) {
-    if (outcome == nullptr) return;
-    outcome->end = end;
-    outcome->status = static_cast<long>(status);
-    outcome->detail = error != 0 ? "WinINet error " + std::to_string(error) : std::string();
+// How the request ended.
+HttpOutcome ended(HttpEnd end, DWORD status, DWORD error = 0) {
+    return {end, static_cast<long>(status), error != 0 ? "WinINet error " + std::to_string(error) : std::string()};
 }
 
-// Reports how the request ended and gives the empty body that goes with it.
-std::string noBody(HttpOutcome* outcome, HttpEnd end, DWORD status, DWORD error = 0) {
-    report(outcome, end, status, error);
-    return {};
-}
-
-// The body as far as it arrives before the deadline or an error; nothing at
-// all when it grows past the cap.
-std::string readBody(HINTERNET request, const HttpLimits& limits, Clock::time_point deadline,
-                     HttpOutcome* outcome) {
+// The body, into fetch, as far as it arrives before the deadline or an error;
+// nothing at all when it grows past the cap.
+HttpOutcome readBody(HINTERNET request, const HttpLimits& limits, Clock::time_point deadline, Fetch& fetch) {
     const DWORD status = statusCode(request);
-    std::string body;
+    std::size_t size = 0;
     std::array<char, 16384> buffer;
     bool complete = false;
     while (millisecondsLeft(deadline) > 0) {
-        limitWaits(request, deadline);
+        limitWaits(request, deadline, limits);
         DWORD available = 0;
         if (!InternetQueryDataAvailable(request, &available, 0, 0)) {
             // Each wait here is limited to the time left: a time-out is the deadline's.
             const DWORD error = GetLastError();
             const bool late = error == ERROR_INTERNET_TIMEOUT || endOfError(error, deadline) == HttpEnd::TimedOut;
-            report(outcome, late ? HttpEnd::TimedOut : HttpEnd::CutShort, status, error);
-            return body;
+            return ended(late ? HttpEnd::TimedOut : HttpEnd::CutShort, status, error);
         }
         complete = available == 0;
         if (complete) break;
         DWORD received = 0;
         const DWORD wanted = std::min<DWORD>(available, static_cast<DWORD>(buffer.size()));
         if (!InternetReadFile(request, buffer.data(), wanted, &received)) {
-            report(outcome, HttpEnd::CutShort, status, GetLastError());
-            return body;
+            return ended(HttpEnd::CutShort, status, GetLastError());
         }
         complete = received == 0;
         if (complete) break;
-        if (received > limits.maxBodyBytes - body.size()) return noBody(outcome, HttpEnd::OverCap, status);
-        body.append(buffer.data(), received);
+        if (received > limits.maxBodyBytes - size) {
+            fetch.drop();
+            return ended(HttpEnd::OverCap, status);
+        }
+        if (!fetch.append(buffer.data(), received)) return ended(HttpEnd::TimedOut, status);
+        size += received;
     }
     // WinINet ends a body that closed early like a whole one: the announced length tells them apart.
     const long long announced = contentLength(request);
-    const bool cut = announced >= 0 && static_cast<unsigned long long>(announced) > body.size();
-    report(outcome, !complete ? HttpEnd::TimedOut : cut ? HttpEnd::CutShort : HttpEnd::Answered, status);
-    return body;
+    const bool cut = announced >= 0 && static_cast<unsigned long long>(announced) > size;
+    return ended(!complete ? HttpEnd::TimedOut : cut ? HttpEnd::CutShort : HttpEnd::Answered, status);
+}
+
+// The request and its redirects, the body into fetch.
+HttpOutcome get(std::wstring address, const HttpLimits& limits, Clock::time_point deadline, Fetch& fetch) {
+    const std::wstring agent = win32::widen(HTTP_USER_AGENT);
+    InternetHandle session(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    if (!session) return ended(HttpEnd::Failed, 0, GetLastError());
+    setTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(limits.connectTimeout.count()));
+
+    DWORD status = 0;  // of the previous hop's answer
+    for (long redirects = 0;; ++redirects) {
+        if (millisecondsLeft(deadline) == 0) return ended(HttpEnd::TimedOut, status);  // no hop after the deadline
+        Target target;
+        bool otherScheme = false;
+        if (!crack(address, target, otherScheme)) {
+            if (redirects > 0 && otherScheme) return ended(HttpEnd::RedirectSchemeRefused, status);
+            return ended(HttpEnd::Failed, status,
+                         otherScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL);
+        }
+        InternetHandle connection(InternetConnectW(session.get(), target.host.c_str(), target.port, nullptr, nullptr,
+                                                   INTERNET_SERVICE_HTTP, 0, 0));
+        if (!connection) return ended(HttpEnd::Failed, status, GetLastError());
+        const wchar_t* acceptTypes[] = {L"*/*", nullptr};
+        WatchedRequest request(
+            fetch.watch(HttpOpenRequestW(connection.get(), L"GET", target.object.c_str(), L"HTTP/1.0", nullptr,
+                                         acceptTypes, REQUEST_FLAGS | (target.secure ? INTERNET_FLAG_SECURE : 0), 0)),
+            {&fetch});
+        if (!request) return ended(millisecondsLeft(deadline) == 0 ? HttpEnd::TimedOut : HttpEnd::Failed, status);
+        limitWaits(request.get(), deadline, limits);
+        if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
+            const DWORD error = GetLastError();
+            return ended(endOfError(error, deadline), status, error);
+        }
+
+        status = statusCode(request.get());
+        fetch.answered(status);
+        const std::wstring next = isRedirect(status) ? location(request.get()) : std::wstring();
+        if (next.empty()) return readBody(request.get(), limits, deadline, fetch);
+        if (redirects == limits.maxRedirects) return ended(HttpEnd::TooManyRedirects, status);
+        address = resolve(address, next);
+    }
 }
 
 }  // namespace
 
 std::string httpGet(std::string_view url, const HttpLimits& limits, HttpOutcome* outcome) {
     const auto deadline = Clock::now() + limits.totalTimeout;
-    const std::wstring agent = win32::widen(HTTP_USER_AGENT);
-    InternetHandle session(InternetOpenW(agent.c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!session) return noBody(outcome, HttpEnd::Failed, 0, GetLastError());
-    setTimeout(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, static_cast<DWORD>(limits.connectTimeout.count()));
-
-    std::wstring address = win32::widen(url);
-    DWORD status = 0;  // of the previous hop's answer
-    for (long redirects = 0;; ++redirects) {
-        Target target;
-        bool otherScheme = false;
-        if (!crack(address, target, otherScheme)) {
-            if (redirects > 0 && otherScheme) return noBody(outcome, HttpEnd::RedirectSchemeRefused, status);
-            return noBody(outcome, HttpEnd::Failed, status,
-                          otherScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL);
-        }
-        InternetHandle connection(InternetConnectW(session.get(), target.host.c_str(), target.port, nullptr, nullptr,
-                                                   INTERNET_SERVICE_HTTP, 0, 0));
-        if (!connection) return noBody(outcome, HttpEnd::Failed, status, GetLastError());
-        const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-        InternetHandle request(HttpOpenRequestW(connection.get(), L"GET", target.object.c_str(), L"HTTP/1.0", nullptr,
-                                                acceptTypes, REQUEST_FLAGS | (target.secure ? INTERNET_FLAG_SECURE : 0),
-                                                0));
-        if (!request) return noBody(outcome, HttpEnd::Failed, status, GetLastError());
-        limitWaits(request.get(), deadline);
-        if (!HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) {
-            const DWORD error = GetLastError();
-            return noBody(outcome, endOfError(error, deadline), status, error);
-        }
-
-        status = statusCode(request.get());
-        const std::wstring next = isRedirect(status) ? location(request.get()) : std::wstring();
-        if (next.empty()) return readBody(request.get(), limits, deadline, outcome);
-        if (redirects == limits.maxRedirects) return noBody(outcome, HttpEnd::TooManyRedirects, status);
-        address = resolve(address, next);
+    const auto fetch = std::make_shared<Fetch>();
+    auto run = [fetch, address = win32::widen(url), limits, deadline] {
+        fetch->finish(get(address, limits, deadline, *fetch));
+    };
+    try {
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        run();  // on this thread: bounded by WinINet's own (clamped) time-outs alone
     }
+    return fetch->await(deadline, outcome);
 }
 
 }  // namespace platform

@@ -12,6 +12,7 @@ namespace faults {
 struct FaultServer {
     std::string base;     // "http://127.0.0.1:PORT": /fault/<mode> and the page live under it
     std::string refused;  // "http://127.0.0.1:PORT/": a port where a connection is refused
+    std::string stalled;  // "http://127.0.0.1:PORT/": a listener whose accept queue is full (connect never completes)
     std::string log;      // file with one JSON line per request, or empty when there is none
 };
 
@@ -21,9 +22,5 @@ bool startFaultServer(const std::string& pageFile, FaultServer& server);
 
 // Stops the server started last, if any.
 void stopFaultServer();
-
-// True when the matrix runs in Wine, where a row may expect what Wine's
-// WinINet gives instead of the result (the row says why).
-bool runsUnderWine();
 
 }  // namespace faults

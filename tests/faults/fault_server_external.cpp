@@ -1,11 +1,9 @@
 // The release server of a build whose tests cannot start it: the Windows build
 // runs under Wine, and tests/integration/run_with_server.py, run as its
 // emulator, starts the server on the Linux side and names it in the
-// environment (TESSMOOR_SERVER_URL, TESSMOOR_CLOSED_PORT, TESSMOOR_SERVER_LOG,
-// TESSMOOR_SERVER_PAGE). The server and the refusing port belong to that
-// script, which ends them after the program.
-#include <windows.h>
-
+// environment (TESSMOOR_SERVER_URL, TESSMOOR_CLOSED_PORT, TESSMOOR_STALLED_PORT,
+// TESSMOOR_SERVER_LOG, TESSMOOR_SERVER_PAGE). The server and both ports belong
+// to that script, which ends them after the program.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -35,7 +33,8 @@ std::string readFile(const std::string& path) {
 bool startFaultServer(const std::string& pageFile, FaultServer& server) {
     const std::string base = environment("TESSMOOR_SERVER_URL");
     const std::string closedPort = environment("TESSMOOR_CLOSED_PORT");
-    if (base.empty() || closedPort.empty()) {
+    const std::string stalledPort = environment("TESSMOOR_STALLED_PORT");
+    if (base.empty() || closedPort.empty() || stalledPort.empty()) {
         std::fprintf(stderr, "no server in the environment: run under run_with_server.py\n");
         return false;
     }
@@ -49,13 +48,11 @@ bool startFaultServer(const std::string& pageFile, FaultServer& server) {
     }
     server.base = base;
     server.refused = "http://127.0.0.1:" + closedPort + "/";
+    server.stalled = "http://127.0.0.1:" + stalledPort + "/";
     server.log = hostPath(environment("TESSMOOR_SERVER_LOG"));
     return true;
 }
 
 void stopFaultServer() {}
-
-// Wine's ntdll exports its version; Windows' does not.
-bool runsUnderWine() { return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr; }
 
 }  // namespace faults

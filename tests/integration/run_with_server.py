@@ -11,6 +11,7 @@ PROGRAM's exit code:
   TESSMOOR_SERVER_LOG    the server's request log (one JSON object a line)
   TESSMOOR_SERVER_PAGE   the page file it serves
   TESSMOOR_CLOSED_PORT   a loopback port where connections are refused
+  TESSMOOR_STALLED_PORT  a loopback port where a connect never completes (full accept queue)
 
 http_proxy, https_proxy, all_proxy (both cases) point at the closed port and
 no_proxy is removed, so a client that used a proxy would fail.
@@ -22,7 +23,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support"))
-from harness import ReleaseServer, closed_port  # noqa: E402
+from harness import ReleaseServer, StalledListener, closed_port  # noqa: E402
 
 DEFAULT_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "support",
                             "sample_release_page.html")
@@ -40,7 +41,8 @@ def main():
         parser.error("no PROGRAM")
 
     refused, refused_port = closed_port()
-    with refused, ReleaseServer(page=args.page, port=args.port, keep_addresses=args.keep_addresses) as server:
+    with refused, StalledListener() as stalled, \
+            ReleaseServer(page=args.page, port=args.port, keep_addresses=args.keep_addresses) as server:
         env = dict(os.environ)
         for name in ("no_proxy", "NO_PROXY"):
             env.pop(name, None)
@@ -48,7 +50,8 @@ def main():
         for name in ("http_proxy", "https_proxy", "all_proxy"):
             env[name] = env[name.upper()] = proxy
         env.update(TESSMOOR_SERVER_URL=server.url(""), TESSMOOR_SERVER_LOG=server.log,
-                   TESSMOOR_SERVER_PAGE=os.path.abspath(args.page), TESSMOOR_CLOSED_PORT=str(refused_port))
+                   TESSMOOR_SERVER_PAGE=os.path.abspath(args.page), TESSMOOR_CLOSED_PORT=str(refused_port),
+                   TESSMOOR_STALLED_PORT=str(stalled.port))
         return subprocess.call(program, env=env)
 
 

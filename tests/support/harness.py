@@ -8,6 +8,7 @@
 
 import json
 import os
+import select
 import signal
 import socket
 import subprocess
@@ -136,6 +137,36 @@ def closed_port():
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.bind(("127.0.0.1", 0))
     return sock, sock.getsockname()[1]
+
+
+class StalledListener:
+    """A loopback listener whose accept queue is full: a connect to its port never completes.
+
+    It listens with a backlog of 0 and is filled by connections nobody accepts;
+    the kernel then drops every further SYN. Use as a context manager.
+    """
+
+    def __enter__(self):
+        self.sockets = []
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sockets.append(listener)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(0)
+        self.port = listener.getsockname()[1]
+        for _ in range(16):  # until a connect no longer completes: the queue is full
+            filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            self.sockets.append(filler)
+            filler.setblocking(False)
+            if filler.connect_ex(("127.0.0.1", self.port)) != 0:
+                _, completed, _ = select.select([], [filler], [], 0.2)
+                if not completed:
+                    return self
+        self.__exit__()
+        raise RuntimeError("the listener's accept queue did not fill")
+
+    def __exit__(self, *exc):
+        for sock in self.sockets:
+            sock.close()
 
 
 class FakeXdgOpen:

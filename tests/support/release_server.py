@@ -23,6 +23,7 @@ broken server; the same behaviours are reachable at /fault/<mode> whatever
   redirect-loop   302 to itself, forever
   redirect-file   302 to file:///etc/passwd
   redirect-ftp    302 to ftp://127.0.0.1/page
+  redirect-late   after ?after= seconds (15 unless given), 302 to ?to= (the page unless given)
   chunked         HTTP/1.1 chunked transfer encoding
   long-length     Content-Length larger than the body, then close
   empty           200 with no body
@@ -37,13 +38,15 @@ import os
 import socketserver
 import sys
 import threading
+import urllib.parse
 
 PAGE_PATH = "/p/download-orvelline-2016-chn"
 BUILT_IN_HOST = b"127.0.0.1:47613"
 DEFAULT_PAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sample_release_page.html")
 DOWNLOAD_BODY = b"PK\x05\x06" + b"\x00" * 18  # an empty zip archive
 MODES = ("normal", "status-404", "status-500", "hang", "trickle", "close-mid-body", "cut-utf8", "huge",
-         "redirect", "redirect-loop", "redirect-file", "redirect-ftp", "chunked", "long-length", "empty")
+         "redirect", "redirect-loop", "redirect-file", "redirect-ftp", "redirect-late", "chunked", "long-length",
+         "empty")
 REASONS = {200: "OK", 302: "Found", 404: "Not Found", 500: "Internal Server Error"}
 
 
@@ -140,6 +143,11 @@ class Handler(socketserver.BaseRequestHandler):
             return self.send(conn, 302, b"", extra=["Location: file:///etc/passwd"])
         if mode == "redirect-ftp":
             return self.send(conn, 302, b"", extra=["Location: ftp://127.0.0.1/page"])
+        if mode == "redirect-late":
+            query = urllib.parse.parse_qs(urllib.parse.urlsplit(self_path or "").query)
+            if self.server.stopping.wait(float(query.get("after", ["15"])[0])):
+                return
+            return self.send(conn, 302, b"", extra=[f"Location: {query.get('to', [PAGE_PATH])[0]}"])
         if mode == "chunked":
             chunks = [page[i:i + 100] for i in range(0, len(page), 100)]
             body = b"".join(b"%x\r\n%s\r\n" % (len(c), c) for c in chunks) + b"0\r\n\r\n"
