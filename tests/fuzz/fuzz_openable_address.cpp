@@ -34,8 +34,9 @@ bool forbidden(char c) {
     return b < 0x21 || b == 0x7F || b == '"';
 }
 
-// UTF-16 units of a GB18030 text: four-byte characters (a digit second) from
-// lead byte 0x90 on are beyond the BMP.
+// UTF-16 units of a GB18030 text: four-byte characters (a lead byte from 0x81,
+// a digit second) from lead byte 0x90 on are beyond the BMP. A stray 0x80,
+// which leads nothing, counts like the start of a two-byte character.
 std::size_t utf16Units(std::string_view text) {
     std::size_t units = 0;
     std::size_t i = 0;
@@ -44,11 +45,15 @@ std::size_t utf16Units(std::string_view text) {
         if (b < 0x80) {
             units += 1;
             i += 1;
-        } else if (i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
+        } else if (b >= 0x81 && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
             units += b >= 0x90 ? 2 : 1;
             i += 4;
         } else {
-            units += 1;
+            // FE51 FE52 FE53 FE6C FE76 FE91: CJK characters beyond the BMP.
+            const auto trail = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+            const bool beyond = b == 0xFE && (trail == 0x51 || trail == 0x52 || trail == 0x53 || trail == 0x6C ||
+                                              trail == 0x76 || trail == 0x91);
+            units += beyond ? 2 : 1;
             i += 2;
         }
     }

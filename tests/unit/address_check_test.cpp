@@ -40,6 +40,8 @@ struct AddressCase {
 const std::string ZHONG = "\xD6\xD0";
 const std::string BEYOND_BMP = "\x95\x32\x82\x36";
 const std::string FOUR_BYTE_BMP = "\x81\x30\x88\x30";
+// FE51 is one of six two-byte codes for a character beyond the BMP (U+20087): two units.
+const std::string TWO_BYTE_BEYOND_BMP = "\xFE\x51";
 
 const AddressCase CASES[] = {
     {"Http", "http://a.example/x", AddressProblem::None, 0},
@@ -59,6 +61,9 @@ const AddressCase CASES[] = {
     {"TwoByteUnitsOneOver", addressOf(2083, ZHONG, 1, 2000), AddressProblem::TooLong, 17 + 4000 + 65},
     {"FourByteBmpUnitsAtTheLimit", addressOf(2082, FOUR_BYTE_BMP, 1, 1000), AddressProblem::None, 0},
     {"SurrogatePairsAtTheLimit", addressOf(2082, BEYOND_BMP, 2, 1000), AddressProblem::None, 0},
+    {"TwoBytePairsAtTheLimit", addressOf(2082, TWO_BYTE_BEYOND_BMP, 2, 1000), AddressProblem::None, 0},
+    {"TwoBytePairAcrossTheLimit", HOST + std::string(2064, 'x') + TWO_BYTE_BEYOND_BMP, AddressProblem::TooLong,
+     17 + 2064},
     // The pair that would be units 2082 and 2083 is one unit too many.
     {"SurrogatePairAcrossTheLimit", HOST + std::string(2064, 'x') + BEYOND_BMP, AddressProblem::TooLong, 17 + 2064},
     {"ForbiddenByteReportedBeforeLength", addressOf(3000) + " ", AddressProblem::Space, 3000},
