@@ -34,9 +34,8 @@ LINKED_FACES = ["Tahoma", "MS Shell Dlg", "MS Shell Dlg 2", "Microsoft Sans Seri
 
 
 def wine_env(prefix, **extra):
-    """The environment for Wine programs in prefix: quiet, no Mono or Gecko installers."""
-    env = dict(os.environ, WINEPREFIX=os.path.abspath(prefix), WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+    """The environment for Wine programs in prefix, quiet; wine-run adds the rest (no Mono or Gecko installers)."""
+    env = dict(os.environ, WINEPREFIX=os.path.abspath(prefix), WINEDEBUG="-all")
     env.update(extra)
     return env
 
